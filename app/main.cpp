@@ -1,0 +1,16 @@
+#include "ApplicationMessageFilter.h"
+#include "MainForm.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    TMainForm form;
+    MainForm = &form;
+    app.installEventFilter(new ApplicationMessageFilter(&form));
+    form.show();
+    const int result = app.exec();
+    MainForm = nullptr;
+    return result;
+}

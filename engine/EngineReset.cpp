@@ -1,0 +1,19 @@
+#include "EngineReset.h"
+
+#include "EngineHooks.h"
+#include "MessagePath.h"
+#include "MidiPorts.h"
+#include "RoutingSettings.h"
+
+void ResetEngine()
+{
+    RoutingOptions = TRoutingOptions{};
+    for (int port = 0; port < PortCount; ++port) {
+        OpenSelection[port] = 0;
+        DeviceHandles[port] = nullptr;
+    }
+    ResetMessagePath();
+    ResetEngineHooks();
+    FreeDeviceNames();
+    ReleaseDeviceService();
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// The fixed ring between the capture callbacks (up to three producers on
+// device threads) and the drain on the main thread. It is empty exactly when
+// the two positions are equal; it holds at most EventRingSlots - 1 entries.
+inline constexpr uint32_t EventRingSlots = 2048;
+
+struct TEventRing {
+    uint32_t Slots[EventRingSlots];
+    // Published with release after the slot is stored; read with acquire.
+    std::atomic<uint32_t> WritePos;
+    // Advanced only by the drain; producers read it to see whether the ring is full.
+    std::atomic<uint32_t> ReadPos;
+    // Serialises producers for the store and the advance, nothing more.
+    std::atomic_flag PushLock;
+    // Entries refused because the ring was full (the newest is dropped, never an unread one).
+    std::atomic<uint64_t> Dropped;
+};
+
+extern TEventRing EventRing;
+
+// Device thread: stores one entry. Returns false, counting a drop, when the
+// ring is full. Never allocates and never waits but on the push lock.
+bool PushEvent(uint32_t entry);
+
+// Main thread: takes the oldest entry, or returns false when the ring is empty.
+bool PopEvent(uint32_t& entry);
+
+uint64_t DroppedEvents();
+
+// Empties the ring and clears the drop count; only while no producer runs.
+void ResetEventRing();

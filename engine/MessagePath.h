@@ -1,0 +1,47 @@
+#pragma once
+
+#include "MidiDeviceService.h"
+#include "RoutingSettings.h"
+
+#include <cstdint>
+
+// A tagged message is a packed short message with the input number 1-3 in
+// bits 24-31.
+inline constexpr uint32_t TagOf(uint32_t tagged) { return tagged >> 24; }
+inline constexpr uint8_t StatusOf(uint32_t message) { return static_cast<uint8_t>(message); }
+inline constexpr uint8_t Data1Of(uint32_t message) { return static_cast<uint8_t>(message >> 8); }
+inline constexpr uint8_t Data2Of(uint32_t message) { return static_cast<uint8_t>(message >> 16); }
+
+// The window message a capture posts to wake the main thread (WM_USER).
+inline constexpr uint32_t WakeUpMessage = 1024;
+
+// Per port, in port order: 0 means the lamp goes out at the next timer tick,
+// 1 that it was just lit.
+extern int32_t ActivityHold[PortCount];
+
+// The capture callback of input N, registered with the device service when
+// input N opens. Runs on a device thread: filters, tags, queues and wakes the
+// main thread; nothing else.
+template <int N>
+void MidiInputProc(MidiHandle handle, uint32_t message, uintptr_t instance, uintptr_t param1, uintptr_t param2);
+
+// MidiInputProcs[n - 1] is the callback of input n.
+extern const MidiInProc MidiInputProcs[3];
+
+// The hook on every message the program's own loops take: drains the ring on
+// a wake-up unless a notice is up. It never marks a message as handled.
+void ApplicationMessage(uint32_t message, bool& handled);
+
+// Routes every queued entry, oldest first, until the ring is empty.
+void DrainEvents();
+
+// Lights output k's lamp and, if output k is open, sends the message on it.
+void SendToOutput(int k, uint32_t message);
+
+// The 300 ms tick: puts out the lamps that saw no traffic since the last one.
+void DecayActivity();
+
+// Channel pressure on `status`'s channel as a centre-based pitch bend.
+uint32_t PressureToPitchBend(uint8_t status, uint8_t pressure);
+
+void ResetMessagePath();

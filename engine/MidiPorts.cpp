@@ -1,0 +1,172 @@
+#include "MidiPorts.h"
+
+#include "EngineHooks.h"
+#include "MessagePath.h"
+#include "RoutingSettings.h"
+
+#include <memory>
+
+std::vector<std::string> InDeviceNames;
+std::vector<std::string> OutDeviceNames;
+
+namespace {
+
+std::unique_ptr<MidiDeviceService> SystemService;
+
+enum class PortKind { Input, Output };
+
+const char* Caption(PortKind kind, int n)
+{
+    return kind == PortKind::Input && n == 1 ? "Errorr... in MIDI in 1" : "Errorr...";
+}
+
+void ReportCloseFailure(PortKind kind, int n, MmResult code)
+{
+    const bool input = kind == PortKind::Input;
+    const char* text = nullptr;
+    switch (code) {
+    case MIDIERR_STILLPLAYING:
+        text = input ? "Buffers are still in the queue." : "Errorr: Buffers are still in the queue.";
+        break;
+    case MMSYSERR_INVALHANDLE:
+        text = input ? "The specified device handle is invalid." : "Errorr: The specified device handle is invalid.";
+        break;
+    case MMSYSERR_NOMEM:
+        text = input ? "The system is unable to load mapper string description."
+                     : "Errorr: The system is unable to load mapper string description.";
+        break;
+    default:
+        return;
+    }
+    ErrorNotice(text, Caption(kind, n));
+}
+
+void ReportOpenFailure(PortKind kind, int n, MmResult code)
+{
+    const char* text = nullptr;
+    switch (code) {
+    case MMSYSERR_BADDEVICEID:
+        text = "Errorr: The specified device identifier is out of range.";
+        break;
+    case MMSYSERR_ALLOCATED:
+        text = "Errorr: The specified resource is already allocated.";
+        break;
+    case MMSYSERR_NOMEM:
+        text = "Errorr: The system is unable to allocate or lock memory.";
+        break;
+    case MMSYSERR_INVALPARAM:
+        text = "Errorr: The specified pointer or structure is invalid.";
+        break;
+    case MIDIERR_NODEVICE:
+        // This one has the plain caption on every port, input 1 included.
+        ErrorNotice("Errorr: No MIDI port was found. This error occurs only when the mapper is opened.", "Errorr...");
+        return;
+    default:
+        return;
+    }
+    ErrorNotice(text, Caption(kind, n));
+}
+
+void Select(PortKind kind, int n, int32_t selection)
+{
+    const bool input = kind == PortKind::Input;
+    const int port = input ? InputPort(n) : OutputPort(n);
+
+    if (OpenSelection[port] != 0) {
+        const MmResult closed = input ? DeviceService->midiInClose(DeviceHandles[port])
+                                      : DeviceService->midiOutClose(DeviceHandles[port]);
+        if (closed != MMSYSERR_NOERROR) {
+            // Opening over a handle that failed to close would leave the old
+            // device open for good and out of reach; keep it so a later
+            // choice can retry the close.
+            ReportCloseFailure(kind, n, closed);
+            return;
+        }
+        OpenSelection[port] = 0;
+        DeviceHandles[port] = nullptr;
+    }
+    if (selection == 0)
+        return;
+
+    // Negative selections wrap to huge device numbers and fail as out of range.
+    const uint32_t device = static_cast<uint32_t>(selection) - 1u;
+    MidiHandle handle = nullptr;
+    const MmResult opened = input
+        ? DeviceService->midiInOpen(&handle, device, MidiInputProcs[n - 1], 0, CALLBACK_FUNCTION)
+        : DeviceService->midiOutOpen(&handle, device, 0, 0, CALLBACK_NULL);
+    if (opened != MMSYSERR_NOERROR) {
+        ReportOpenFailure(kind, n, opened);
+        return;
+    }
+    DeviceHandles[port] = handle;
+    OpenSelection[port] = selection;
+    if (input)
+        DeviceService->midiInStart(handle);
+}
+
+}  // namespace
+
+void EnumerateDevices()
+{
+    if (!DeviceService) {
+        SystemService.reset(OpenSystemDeviceService());
+        DeviceService = SystemService.get();
+    }
+    InDeviceNames.assign(1, "NO Selected IN Device");
+    const uint32_t inputs = DeviceService->midiInGetNumDevs();
+    for (uint32_t device = 0; device < inputs; ++device) {
+        MidiInCaps caps{};
+        DeviceService->midiInGetDevCapsA(device, &caps, sizeof caps);
+        caps.szPname[MAXPNAMELEN - 1] = '\0';
+        InDeviceNames.emplace_back(caps.szPname[0] ? caps.szPname : "MIDI input " + std::to_string(device + 1));
+    }
+    OutDeviceNames.assign(1, "NO Selected OUT Device");
+    const uint32_t outputs = DeviceService->midiOutGetNumDevs();
+    for (uint32_t device = 0; device < outputs; ++device) {
+        MidiOutCaps caps{};
+        DeviceService->midiOutGetDevCapsA(device, &caps, sizeof caps);
+        caps.szPname[MAXPNAMELEN - 1] = '\0';
+        OutDeviceNames.emplace_back(caps.szPname[0] ? caps.szPname : "MIDI output " + std::to_string(device + 1));
+    }
+}
+
+void SelectInput(int n, int32_t selection)
+{
+    Select(PortKind::Input, n, selection);
+}
+
+void SelectOutput(int n, int32_t selection)
+{
+    Select(PortKind::Output, n, selection);
+}
+
+void CloseAllDevices()
+{
+    for (int n = 1; n <= 3; ++n)
+        SelectInput(n, 0);
+    for (int n = 1; n <= 3; ++n)
+        SelectOutput(n, 0);
+}
+
+void OpenSavedDevices()
+{
+    for (int n = 1; n <= 3; ++n)
+        SelectInput(n, RoutingOptions.InSelect[n - 1]);
+    for (int n = 1; n <= 3; ++n)
+        SelectOutput(n, RoutingOptions.OutSelect[n - 1]);
+}
+
+void FreeDeviceNames()
+{
+    InDeviceNames.clear();
+    InDeviceNames.shrink_to_fit();
+    OutDeviceNames.clear();
+    OutDeviceNames.shrink_to_fit();
+}
+
+void ReleaseDeviceService()
+{
+    if (SystemService && DeviceService == SystemService.get())
+        DeviceService = nullptr;
+    SystemService.reset();
+}

@@ -1,0 +1,3 @@
+#include "MidiDeviceService.h"
+
+MidiDeviceService* DeviceService = nullptr;

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+
+// The operating system's MIDI device service, in the shape of the Windows
+// multimedia MIDI functions. Every backend (winmm, JACK, the ALSA sequencer,
+// the in-memory one used by tests) implements this one interface; the engine
+// reaches the backend in use through DeviceService.
+//
+// The winmm backend includes <mmsystem.h> after this header, whose macros
+// carry the same names and values as the constants below.
+
+using MmResult = uint32_t;
+
+inline constexpr MmResult MMSYSERR_NOERROR = 0;
+inline constexpr MmResult MMSYSERR_ERROR = 1;
+inline constexpr MmResult MMSYSERR_BADDEVICEID = 2;
+inline constexpr MmResult MMSYSERR_ALLOCATED = 4;
+inline constexpr MmResult MMSYSERR_INVALHANDLE = 5;
+inline constexpr MmResult MMSYSERR_NODRIVER = 6;
+inline constexpr MmResult MMSYSERR_NOMEM = 7;
+inline constexpr MmResult MMSYSERR_INVALPARAM = 11;
+inline constexpr MmResult MIDIERR_STILLPLAYING = 65;
+inline constexpr MmResult MIDIERR_NODEVICE = 68;
+
+// Notification codes a capture callback may receive. Only the two data
+// notifications carry a short message; the program ignores the rest.
+inline constexpr uint32_t MIM_OPEN = 0x3C1;
+inline constexpr uint32_t MIM_CLOSE = 0x3C2;
+inline constexpr uint32_t MIM_DATA = 0x3C3;
+inline constexpr uint32_t MIM_LONGDATA = 0x3C4;
+inline constexpr uint32_t MIM_ERROR = 0x3C5;
+inline constexpr uint32_t MIM_LONGERROR = 0x3C6;
+inline constexpr uint32_t MIM_MOREDATA = 0x3CC;
+
+inline constexpr uint32_t CALLBACK_NULL = 0x00000;
+inline constexpr uint32_t CALLBACK_FUNCTION = 0x30000;
+
+// Product names are at most 31 characters plus the terminating zero.
+inline constexpr int MAXPNAMELEN = 32;
+
+struct MidiInCaps {
+    char szPname[MAXPNAMELEN];
+};
+
+struct MidiOutCaps {
+    char szPname[MAXPNAMELEN];
+};
+
+struct MidiDevice;  // opaque to the engine; each backend gives it meaning
+using MidiHandle = MidiDevice*;
+
+// Called on a thread of the service. param1 holds a packed short message for
+// MIM_DATA and MIM_MOREDATA: status in bits 0-7, data bytes in bits 8-23,
+// bits 24-31 zero. param2 is a time stamp.
+using MidiInProc = void (*)(MidiHandle handle, uint32_t message, uintptr_t instance,
+                            uintptr_t param1, uintptr_t param2);
+
+class MidiDeviceService {
+public:
+    virtual ~MidiDeviceService() = default;
+
+    virtual uint32_t midiInGetNumDevs() = 0;
+    virtual MmResult midiInGetDevCapsA(uint32_t device, MidiInCaps* caps, uint32_t size) = 0;
+    virtual MmResult midiInOpen(MidiHandle* slot, uint32_t device, MidiInProc callback,
+                                uintptr_t instance, uint32_t flags) = 0;
+    virtual MmResult midiInStart(MidiHandle handle) = 0;
+    // Once a close returns success the callback is not running and will not
+    // be called again for this handle.
+    virtual MmResult midiInClose(MidiHandle handle) = 0;
+
+    virtual uint32_t midiOutGetNumDevs() = 0;
+    virtual MmResult midiOutGetDevCapsA(uint32_t device, MidiOutCaps* caps, uint32_t size) = 0;
+    virtual MmResult midiOutOpen(MidiHandle* slot, uint32_t device, uintptr_t callback,
+                                 uintptr_t instance, uint32_t flags) = 0;
+    // Must not allocate, lock or block: it is called from the message path.
+    virtual MmResult midiOutShortMsg(MidiHandle handle, uint32_t message) = 0;
+    virtual MmResult midiOutClose(MidiHandle handle) = 0;
+};
+
+// The backend the engine calls. Chosen once per run by OpenSystemDeviceService,
+// or set by tests to an in-memory service.
+extern MidiDeviceService* DeviceService;
+
+// The machine's own service: on Linux JACK when a server is already running,
+// else the ALSA sequencer, else one with no devices; on Windows winmm. Never
+// returns null. The caller owns the result.
+MidiDeviceService* OpenSystemDeviceService();

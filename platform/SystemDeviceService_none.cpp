@@ -1,0 +1,7 @@
+#include "MidiDeviceService.h"
+#include "NullDeviceService.h"
+
+MidiDeviceService* OpenSystemDeviceService()
+{
+    return new NullDeviceService;
+}

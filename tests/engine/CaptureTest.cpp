@@ -1,0 +1,61 @@
+#include "AllocationCounter.h"
+#include "EngineFixture.h"
+#include "MessagePath.h"
+#include "MidiPorts.h"
+#include "RoutingSettings.h"
+
+namespace {
+
+using Capture = EngineFixture;
+
+TEST_F(Capture, AllocatesNothingOnTheDeviceThread)
+{
+    SelectInput(1, 1);
+    SelectInput(2, 2);
+    SelectInput(3, 3);
+    SetChannelVoiceOnly(2, true);
+    const uint64_t before = CountedAllocations();
+    for (int i = 0; i < 500; ++i) {
+        fake.deliver(0, Msg(0x90, i % 128, 100));
+        fake.deliver(1, Msg(0xF8));
+        fake.deliver(2, Msg(0xD0, i % 128), i % 2 ? MIM_DATA : MIM_LONGDATA);
+    }
+    fake.waitDelivered();
+    EXPECT_EQ(before, CountedAllocations());
+    EXPECT_EQ(750, wakeUps.posts());
+}
+
+TEST_F(Capture, TheCounterSeesAnAllocationInACallback)
+{
+    // The proof above is only as good as the counter: a callback that
+    // allocates must be seen.
+    static MidiInProc allocating = [](MidiHandle, uint32_t, uintptr_t, uintptr_t, uintptr_t) {
+        static void* volatile kept;
+        kept = ::operator new(16);
+        ::operator delete(kept);
+    };
+    MidiHandle handle = nullptr;
+    ASSERT_EQ(MMSYSERR_NOERROR, fake.midiInOpen(&handle, 0, allocating, 0, CALLBACK_FUNCTION));
+    fake.midiInStart(handle);
+    const uint64_t before = CountedAllocations();
+    fake.deliver(0, Msg(0x90, 1, 1));
+    fake.waitDelivered();
+    EXPECT_EQ(before + 1, CountedAllocations());
+    fake.midiInClose(handle);
+}
+
+TEST_F(Capture, StopsWhenTheInputCloses)
+{
+    SelectInput(1, 1);
+    SelectOutput(1, 1);
+    RoutingOptions.RouteMask[0] = 1;
+    play(0, {Msg(0x90, 1, 1)});
+    SelectInput(1, 0);
+    play(0, {Msg(0x90, 2, 2)});
+    // What was captured before the close is still routed by its input number.
+    DrainEvents();
+    EXPECT_EQ(std::vector<uint32_t>{Msg(0x90, 1, 1)}, fake.sent(0));
+    EXPECT_EQ(1, wakeUps.posts());
+}
+
+}  // namespace

@@ -1,0 +1,320 @@
+#include "FakeDeviceService.h"
+
+#include "AllocationCounter.h"
+#include "MidiBytes.h"
+
+struct FakeDeviceService::Port {
+    Kind kind;
+    uint32_t device;
+    MidiInProc callback = nullptr;
+    uintptr_t instance = 0;
+    bool open = true;
+    bool started = false;
+    bool stopping = false;
+    bool busy = false;
+    std::deque<std::pair<uint32_t, uint32_t>> queue;  // notification, message
+    std::thread thread;
+};
+
+namespace {
+
+const char* KindName(FakeDeviceService::Kind kind)
+{
+    return kind == FakeDeviceService::Kind::Input ? "in" : "out";
+}
+
+}  // namespace
+
+FakeDeviceService::FakeDeviceService(std::vector<std::string> inputs, std::vector<std::string> outputs)
+    : m_inputs(std::move(inputs)), m_outputs(std::move(outputs))
+{
+}
+
+FakeDeviceService::~FakeDeviceService()
+{
+    std::vector<Port*> running;
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto& port : m_ports) {
+            if (port->thread.joinable()) {
+                port->stopping = true;
+                running.push_back(port.get());
+            }
+        }
+    }
+    m_changed.notify_all();
+    for (Port* port : running)
+        port->thread.join();
+}
+
+void FakeDeviceService::failNextOpen(Kind kind, uint32_t device, MmResult code)
+{
+    std::lock_guard lock(m_mutex);
+    m_openFailures[{kind, device}] = code;
+}
+
+void FakeDeviceService::failNextClose(Kind kind, uint32_t device, MmResult code)
+{
+    std::lock_guard lock(m_mutex);
+    m_closeFailures[{kind, device}] = code;
+}
+
+void FakeDeviceService::holdElsewhere(Kind kind, uint32_t device, bool held)
+{
+    std::lock_guard lock(m_mutex);
+    m_heldElsewhere[{kind, device}] = held;
+}
+
+void FakeDeviceService::deliver(uint32_t inputDevice, uint32_t message, uint32_t notification)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        Port* port = openPort(Kind::Input, inputDevice);
+        if (!port)
+            return;
+        port->queue.emplace_back(notification, message);
+    }
+    m_changed.notify_all();
+}
+
+void FakeDeviceService::waitDelivered()
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] {
+        for (auto& port : m_ports) {
+            if (port->thread.joinable() && !port->stopping && (port->busy || !port->queue.empty()))
+                return false;
+        }
+        return true;
+    });
+}
+
+std::vector<uint32_t> FakeDeviceService::sent(uint32_t outputDevice) const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<uint32_t> messages;
+    for (const auto& [device, message] : m_sendLog) {
+        if (device == outputDevice)
+            messages.push_back(message);
+    }
+    return messages;
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> FakeDeviceService::sendLog() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_sendLog;
+}
+
+void FakeDeviceService::clearSent()
+{
+    std::lock_guard lock(m_mutex);
+    m_sendLog.clear();
+}
+
+bool FakeDeviceService::isOpen(Kind kind, uint32_t device) const
+{
+    std::lock_guard lock(m_mutex);
+    return openPort(kind, device) != nullptr;
+}
+
+std::vector<std::string> FakeDeviceService::calls() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_calls;
+}
+
+void FakeDeviceService::clearCalls()
+{
+    std::lock_guard lock(m_mutex);
+    m_calls.clear();
+}
+
+uint32_t FakeDeviceService::midiInGetNumDevs()
+{
+    return static_cast<uint32_t>(m_inputs.size());
+}
+
+MmResult FakeDeviceService::midiInGetDevCapsA(uint32_t device, MidiInCaps* caps, uint32_t size)
+{
+    if (device >= m_inputs.size())
+        return MMSYSERR_BADDEVICEID;
+    if (!caps || size < sizeof *caps)
+        return MMSYSERR_INVALPARAM;
+    CopyProductName(caps->szPname, m_inputs[device].c_str());
+    return MMSYSERR_NOERROR;
+}
+
+MmResult FakeDeviceService::midiInOpen(MidiHandle* slot, uint32_t device, MidiInProc callback, uintptr_t instance,
+                                       uint32_t flags)
+{
+    if (flags != CALLBACK_FUNCTION || !callback)
+        return MMSYSERR_INVALPARAM;
+    return open(Kind::Input, slot, device, callback, instance);
+}
+
+MmResult FakeDeviceService::midiInStart(MidiHandle handle)
+{
+    std::lock_guard lock(m_mutex);
+    Port* port = find(handle);
+    if (!port || port->kind != Kind::Input || !port->open)
+        return MMSYSERR_INVALHANDLE;
+    port->started = true;
+    m_calls.push_back("start in " + std::to_string(port->device));
+    return MMSYSERR_NOERROR;
+}
+
+MmResult FakeDeviceService::midiInClose(MidiHandle handle)
+{
+    return close(Kind::Input, handle);
+}
+
+uint32_t FakeDeviceService::midiOutGetNumDevs()
+{
+    return static_cast<uint32_t>(m_outputs.size());
+}
+
+MmResult FakeDeviceService::midiOutGetDevCapsA(uint32_t device, MidiOutCaps* caps, uint32_t size)
+{
+    if (device >= m_outputs.size())
+        return MMSYSERR_BADDEVICEID;
+    if (!caps || size < sizeof *caps)
+        return MMSYSERR_INVALPARAM;
+    CopyProductName(caps->szPname, m_outputs[device].c_str());
+    return MMSYSERR_NOERROR;
+}
+
+MmResult FakeDeviceService::midiOutOpen(MidiHandle* slot, uint32_t device, uintptr_t callback, uintptr_t instance,
+                                        uint32_t flags)
+{
+    if (callback != 0 || flags != CALLBACK_NULL)
+        return MMSYSERR_INVALPARAM;
+    return open(Kind::Output, slot, device, nullptr, instance);
+}
+
+MmResult FakeDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
+{
+    std::lock_guard lock(m_mutex);
+    Port* port = find(handle);
+    if (!port || port->kind != Kind::Output || !port->open)
+        return MMSYSERR_INVALHANDLE;
+    uint8_t bytes[3];
+    const size_t length = UnpackShortMessage(message, bytes);
+    if (length == 0)
+        return MMSYSERR_INVALPARAM;
+    // Recorded as it would go on the wire: the tag byte and any bytes the
+    // status does not call for are not part of the message.
+    uint32_t wire = 0;
+    for (size_t i = 0; i < length; ++i)
+        wire |= static_cast<uint32_t>(bytes[i]) << (8 * i);
+    m_sendLog.emplace_back(port->device, wire);
+    return MMSYSERR_NOERROR;
+}
+
+MmResult FakeDeviceService::midiOutClose(MidiHandle handle)
+{
+    return close(Kind::Output, handle);
+}
+
+FakeDeviceService::Port* FakeDeviceService::find(MidiHandle handle) const
+{
+    for (auto& port : m_ports) {
+        if (reinterpret_cast<MidiHandle>(port.get()) == handle)
+            return port.get();
+    }
+    return nullptr;
+}
+
+FakeDeviceService::Port* FakeDeviceService::openPort(Kind kind, uint32_t device) const
+{
+    for (auto& port : m_ports) {
+        if (port->kind == kind && port->device == device && port->open)
+            return port.get();
+    }
+    return nullptr;
+}
+
+MmResult FakeDeviceService::open(Kind kind, MidiHandle* slot, uint32_t device, MidiInProc callback,
+                                 uintptr_t instance)
+{
+    std::lock_guard lock(m_mutex);
+    m_calls.push_back(std::string("open ") + KindName(kind) + " " + std::to_string(device));
+    if (!slot)
+        return MMSYSERR_INVALPARAM;
+    const Key key{kind, device};
+    if (auto failure = m_openFailures.find(key); failure != m_openFailures.end()) {
+        const MmResult code = failure->second;
+        m_openFailures.erase(failure);
+        return code;
+    }
+    const size_t count = kind == Kind::Input ? m_inputs.size() : m_outputs.size();
+    if (device >= count)
+        return MMSYSERR_BADDEVICEID;
+    if (m_heldElsewhere[key] || openPort(kind, device))
+        return MMSYSERR_ALLOCATED;
+
+    auto port = std::make_unique<Port>();
+    port->kind = kind;
+    port->device = device;
+    port->callback = callback;
+    port->instance = instance;
+    if (kind == Kind::Input) {
+        Port* raw = port.get();
+        port->thread = std::thread([this, raw] { run(raw); });
+    }
+    *slot = reinterpret_cast<MidiHandle>(port.get());
+    m_ports.push_back(std::move(port));
+    return MMSYSERR_NOERROR;
+}
+
+MmResult FakeDeviceService::close(Kind kind, MidiHandle handle)
+{
+    Port* stopped = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        Port* port = find(handle);
+        if (!port || port->kind != kind || !port->open) {
+            m_calls.push_back(std::string("close ") + KindName(kind) + " ?");
+            return MMSYSERR_INVALHANDLE;
+        }
+        m_calls.push_back(std::string("close ") + KindName(kind) + " " + std::to_string(port->device));
+        if (auto failure = m_closeFailures.find({kind, port->device}); failure != m_closeFailures.end()) {
+            const MmResult code = failure->second;
+            m_closeFailures.erase(failure);
+            return code;
+        }
+        port->open = false;
+        port->queue.clear();
+        if (port->thread.joinable()) {
+            port->stopping = true;
+            stopped = port;
+        }
+    }
+    m_changed.notify_all();
+    // As a real service, no callback runs once the close has returned.
+    if (stopped)
+        stopped->thread.join();
+    return MMSYSERR_NOERROR;
+}
+
+void FakeDeviceService::run(Port* port)
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [port] { return port->stopping || !port->queue.empty(); });
+        if (port->stopping)
+            return;
+        const auto [notification, message] = port->queue.front();
+        port->queue.pop_front();
+        port->busy = true;
+        const bool started = port->started;
+        lock.unlock();
+        if (started) {
+            CountAllocationsHere counting;
+            port->callback(reinterpret_cast<MidiHandle>(port), notification, port->instance, message, 0);
+        }
+        lock.lock();
+        port->busy = false;
+        m_changed.notify_all();
+    }
+}

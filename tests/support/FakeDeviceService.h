@@ -1,0 +1,78 @@
+#pragma once
+
+#include "MidiDeviceService.h"
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// An in-memory device service for tests. Inputs deliver on a thread of their
+// own, as a real service does; outputs record what is sent to them.
+class FakeDeviceService final : public MidiDeviceService {
+public:
+    enum class Kind { Input, Output };
+
+    FakeDeviceService(std::vector<std::string> inputs, std::vector<std::string> outputs);
+    ~FakeDeviceService() override;
+
+    // The next open (or close) of that device fails with this code.
+    void failNextOpen(Kind kind, uint32_t device, MmResult code);
+    void failNextClose(Kind kind, uint32_t device, MmResult code);
+    // Another program holds the device: opens fail with MMSYSERR_ALLOCATED.
+    void holdElsewhere(Kind kind, uint32_t device, bool held = true);
+
+    // Queues a message for the open input device; its own thread hands it to
+    // the registered callback. Messages for a closed device are lost.
+    void deliver(uint32_t inputDevice, uint32_t message, uint32_t notification = MIM_DATA);
+    // Returns once every queued message has been handed over.
+    void waitDelivered();
+
+    // Every short message sent to the output device, in order, from any handle.
+    std::vector<uint32_t> sent(uint32_t outputDevice) const;
+    // Every send to any output, in order, as (output device, message).
+    std::vector<std::pair<uint32_t, uint32_t>> sendLog() const;
+    void clearSent();
+    bool isOpen(Kind kind, uint32_t device) const;
+    // A log of opens and closes, e.g. "open in 2", "close out 0".
+    std::vector<std::string> calls() const;
+    void clearCalls();
+
+    uint32_t midiInGetNumDevs() override;
+    MmResult midiInGetDevCapsA(uint32_t device, MidiInCaps* caps, uint32_t size) override;
+    MmResult midiInOpen(MidiHandle* slot, uint32_t device, MidiInProc callback, uintptr_t instance,
+                        uint32_t flags) override;
+    MmResult midiInStart(MidiHandle handle) override;
+    MmResult midiInClose(MidiHandle handle) override;
+    uint32_t midiOutGetNumDevs() override;
+    MmResult midiOutGetDevCapsA(uint32_t device, MidiOutCaps* caps, uint32_t size) override;
+    MmResult midiOutOpen(MidiHandle* slot, uint32_t device, uintptr_t callback, uintptr_t instance,
+                         uint32_t flags) override;
+    MmResult midiOutShortMsg(MidiHandle handle, uint32_t message) override;
+    MmResult midiOutClose(MidiHandle handle) override;
+
+private:
+    struct Port;
+    using Key = std::pair<Kind, uint32_t>;
+
+    Port* find(MidiHandle handle) const;
+    Port* openPort(Kind kind, uint32_t device) const;
+    MmResult open(Kind kind, MidiHandle* slot, uint32_t device, MidiInProc callback, uintptr_t instance);
+    MmResult close(Kind kind, MidiHandle handle);
+    void run(Port* port);
+
+    std::vector<std::string> m_inputs;
+    std::vector<std::string> m_outputs;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::unique_ptr<Port>> m_ports;  // never freed before the service: stale handles stay checkable
+    std::map<Key, MmResult> m_openFailures;
+    std::map<Key, MmResult> m_closeFailures;
+    std::map<Key, bool> m_heldElsewhere;
+    std::vector<std::pair<uint32_t, uint32_t>> m_sendLog;
+    std::vector<std::string> m_calls;
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "EngineHooks.h"
+
+#include <QEvent>
+#include <QObject>
+
+// The auto-reset event that capture callbacks set to wake the main thread.
+// Setting it allocates nothing and takes no lock (an eventfd or a pipe on
+// Unix, an event object on Windows). When the loop running on the main
+// thread sees it set, it resets it and then sends the wake-up message to the
+// receiver, so a capture after the reset always wakes the loop again.
+// Wake-ups may coalesce; the drain they lead to empties the whole ring.
+class WakeUpEvent final : public QObject, public WakeUpTarget {
+public:
+    explicit WakeUpEvent(QObject* receiver);
+    ~WakeUpEvent() override;
+
+    void Post() noexcept override;
+
+    // The type of the wake-up message the receiver gets.
+    static QEvent::Type messageType();
+
+private:
+    void deliver();
+    bool reset();
+
+    QObject* m_receiver;
+    QObject* m_notifier = nullptr;
+    intptr_t m_handles[2] = {-1, -1};
+};
