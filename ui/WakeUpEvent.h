@@ -5,12 +5,15 @@
 #include <QEvent>
 #include <QObject>
 
+#include <atomic>
+
 // The auto-reset event that capture callbacks set to wake the main thread.
 // Setting it allocates nothing and takes no lock (an eventfd or a pipe on
 // Unix, an event object on Windows). When the loop running on the main
 // thread sees it set, it resets it and then sends the wake-up message to the
 // receiver, so a capture after the reset always wakes the loop again.
-// Wake-ups may coalesce; the drain they lead to empties the whole ring.
+// Wake-ups coalesce: while one is pending, further posts skip the system
+// call; the drain it leads to empties the whole ring.
 class WakeUpEvent final : public QObject, public WakeUpTarget {
 public:
     explicit WakeUpEvent(QObject* receiver);
@@ -23,9 +26,11 @@ public:
 
 private:
     void deliver();
+    void setEvent() noexcept;
     bool reset();
 
     QObject* m_receiver;
     QObject* m_notifier = nullptr;
     intptr_t m_handles[2] = {-1, -1};
+    std::atomic<bool> m_pending{false};
 };

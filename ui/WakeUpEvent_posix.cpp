@@ -50,7 +50,7 @@ WakeUpEvent::~WakeUpEvent()
         close(Fd(m_handles[1]));
 }
 
-void WakeUpEvent::Post() noexcept
+void WakeUpEvent::setEvent() noexcept
 {
     // A full eventfd counter or pipe already means "set"; the result does not matter.
 #ifdef __linux__

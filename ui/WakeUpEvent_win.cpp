@@ -23,7 +23,7 @@ WakeUpEvent::~WakeUpEvent()
     CloseHandle(reinterpret_cast<HANDLE>(m_handles[0]));
 }
 
-void WakeUpEvent::Post() noexcept
+void WakeUpEvent::setEvent() noexcept
 {
     SetEvent(reinterpret_cast<HANDLE>(m_handles[1]));
 }
