@@ -8,7 +8,8 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     TMainForm form;
     MainForm = &form;
-    app.installEventFilter(new ApplicationMessageFilter(&form));
+    ApplicationMessageFilter filter(&form);
+    app.installEventFilter(&filter);
     form.show();
     const int result = app.exec();
     MainForm = nullptr;

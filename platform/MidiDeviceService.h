@@ -7,8 +7,11 @@
 // the in-memory one used by tests) implements this one interface; the engine
 // reaches the backend in use through DeviceService.
 //
-// The winmm backend includes <mmsystem.h> after this header, whose macros
-// carry the same names and values as the constants below.
+// <mmsystem.h> defines macros with the names and values of the constants
+// below, so on Windows this header must come before <windows.h>.
+#if defined(MMSYSERR_NOERROR)
+#error "include MidiDeviceService.h before <windows.h>"
+#endif
 
 using MmResult = uint32_t;
 

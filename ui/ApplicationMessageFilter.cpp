@@ -4,7 +4,7 @@
 #include "WakeUpEvent.h"
 
 ApplicationMessageFilter::ApplicationMessageFilter(QObject* mainWindow)
-    : QObject(mainWindow), m_mainWindow(mainWindow)
+    : m_mainWindow(mainWindow)
 {
 }
 

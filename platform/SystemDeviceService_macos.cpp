@@ -1,7 +1,10 @@
+#include "AlsaDeviceService.h"
 #include "MidiDeviceService.h"
 #include "NullDeviceService.h"
 
 MidiDeviceService* OpenSystemDeviceService()
 {
+    if (MidiDeviceService* coreMidi = OpenAlsaDeviceService("Roraridov"))
+        return coreMidi;
     return new NullDeviceService;
 }

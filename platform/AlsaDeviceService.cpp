@@ -1,0 +1,214 @@
+#include "AlsaDeviceService.h"
+
+#include "MidiBytes.h"
+
+#include <rtmidi/RtMidi.h>
+
+#include <atomic>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+// The same code serves CoreMIDI on macOS.
+#ifdef __APPLE__
+constexpr RtMidi::Api SequencerApi = RtMidi::MACOSX_CORE;
+#else
+constexpr RtMidi::Api SequencerApi = RtMidi::LINUX_ALSA;
+#endif
+
+struct AlsaPort {
+    std::unique_ptr<RtMidiIn> in;
+    std::unique_ptr<RtMidiOut> out;
+    MidiInProc callback = nullptr;
+    uintptr_t instance = 0;
+    std::atomic<bool> started{false};
+    bool failed = false;  // set by RtMidi's error callback during an open
+};
+
+// RtMidi prints warnings unless it is given somewhere else to put them.
+void NoteError(RtMidiError::Type type, const std::string&, void* port)
+{
+    if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING)
+        static_cast<AlsaPort*>(port)->failed = true;
+}
+
+template <typename Rt>
+std::vector<std::string> PortNames(Rt& rt)
+{
+    std::vector<std::string> names;
+    const unsigned count = rt.getPortCount();
+    for (unsigned i = 0; i < count; ++i)
+        names.push_back(rt.getPortName(i));
+    return names;
+}
+
+void Deliver(double stamp, std::vector<unsigned char>* message, void* user)
+{
+    auto* port = static_cast<AlsaPort*>(user);
+    uint32_t packed;
+    if (!port->started.load(std::memory_order_acquire) || !message ||
+        PackShortMessage(message->data(), message->size(), packed) == 0)
+        return;
+    port->callback(reinterpret_cast<MidiHandle>(port), MIM_DATA, port->instance, packed,
+                   static_cast<uintptr_t>(stamp * 1000));
+}
+
+class AlsaDeviceService final : public MidiDeviceService {
+public:
+    AlsaDeviceService(std::string clientName, std::vector<std::string> inputs, std::vector<std::string> outputs)
+        : m_clientName(std::move(clientName)), m_inputs(std::move(inputs)), m_outputs(std::move(outputs))
+    {
+    }
+
+    uint32_t midiInGetNumDevs() override { return static_cast<uint32_t>(m_inputs.size()); }
+    uint32_t midiOutGetNumDevs() override { return static_cast<uint32_t>(m_outputs.size()); }
+
+    MmResult midiInGetDevCapsA(uint32_t device, MidiInCaps* caps, uint32_t size) override
+    {
+        if (device >= m_inputs.size())
+            return MMSYSERR_BADDEVICEID;
+        if (!caps || size < sizeof *caps)
+            return MMSYSERR_INVALPARAM;
+        CopyProductName(caps->szPname, m_inputs[device].c_str());
+        return MMSYSERR_NOERROR;
+    }
+
+    MmResult midiOutGetDevCapsA(uint32_t device, MidiOutCaps* caps, uint32_t size) override
+    {
+        if (device >= m_outputs.size())
+            return MMSYSERR_BADDEVICEID;
+        if (!caps || size < sizeof *caps)
+            return MMSYSERR_INVALPARAM;
+        CopyProductName(caps->szPname, m_outputs[device].c_str());
+        return MMSYSERR_NOERROR;
+    }
+
+    MmResult midiInOpen(MidiHandle* slot, uint32_t device, MidiInProc callback, uintptr_t instance,
+                        uint32_t flags) override
+    {
+        if (!slot || !callback || flags != CALLBACK_FUNCTION)
+            return MMSYSERR_INVALPARAM;
+        if (device >= m_inputs.size())
+            return MMSYSERR_BADDEVICEID;
+        auto port = std::make_unique<AlsaPort>();
+        port->callback = callback;
+        port->instance = instance;
+        try {
+            port->in = std::make_unique<RtMidiIn>(SequencerApi, m_clientName);
+            port->in->setErrorCallback(&NoteError, port.get());
+            port->in->ignoreTypes(false, false, false);
+            const AlsaPortLookup found = FindAlsaPort(device, m_inputs, PortNames(*port->in));
+            if (found.result != MMSYSERR_NOERROR)
+                return found.result;
+            port->in->setCallback(&Deliver, port.get());
+            port->in->openPort(found.index, "in");
+        } catch (const RtMidiError&) {
+            return MIDIERR_NODEVICE;
+        }
+        if (port->failed)
+            return MIDIERR_NODEVICE;
+        *slot = reinterpret_cast<MidiHandle>(port.release());
+        return MMSYSERR_NOERROR;
+    }
+
+    MmResult midiInStart(MidiHandle handle) override
+    {
+        if (!handle)
+            return MMSYSERR_INVALHANDLE;
+        reinterpret_cast<AlsaPort*>(handle)->started.store(true, std::memory_order_release);
+        return MMSYSERR_NOERROR;
+    }
+
+    MmResult midiInClose(MidiHandle handle) override
+    {
+        // Deleting RtMidiIn closes the port and joins its input thread, so no
+        // callback runs after this.
+        if (!handle)
+            return MMSYSERR_INVALHANDLE;
+        delete reinterpret_cast<AlsaPort*>(handle);
+        return MMSYSERR_NOERROR;
+    }
+
+    MmResult midiOutOpen(MidiHandle* slot, uint32_t device, uintptr_t callback, uintptr_t, uint32_t flags) override
+    {
+        if (!slot || callback != 0 || flags != CALLBACK_NULL)
+            return MMSYSERR_INVALPARAM;
+        if (device >= m_outputs.size())
+            return MMSYSERR_BADDEVICEID;
+        auto port = std::make_unique<AlsaPort>();
+        try {
+            port->out = std::make_unique<RtMidiOut>(SequencerApi, m_clientName);
+            port->out->setErrorCallback(&NoteError, port.get());
+            const AlsaPortLookup found = FindAlsaPort(device, m_outputs, PortNames(*port->out));
+            if (found.result != MMSYSERR_NOERROR)
+                return found.result;
+            port->out->openPort(found.index, "out");
+        } catch (const RtMidiError&) {
+            return MIDIERR_NODEVICE;
+        }
+        if (port->failed)
+            return MIDIERR_NODEVICE;
+        *slot = reinterpret_cast<MidiHandle>(port.release());
+        return MMSYSERR_NOERROR;
+    }
+
+    MmResult midiOutShortMsg(MidiHandle handle, uint32_t message) override
+    {
+        uint8_t bytes[3];
+        const size_t length = UnpackShortMessage(message, bytes);
+        if (!handle)
+            return MMSYSERR_INVALHANDLE;
+        if (length == 0)
+            return MMSYSERR_INVALPARAM;
+        reinterpret_cast<AlsaPort*>(handle)->out->sendMessage(bytes, length);
+        return MMSYSERR_NOERROR;
+    }
+
+    MmResult midiOutClose(MidiHandle handle) override
+    {
+        if (!handle)
+            return MMSYSERR_INVALHANDLE;
+        delete reinterpret_cast<AlsaPort*>(handle);
+        return MMSYSERR_NOERROR;
+    }
+
+private:
+    std::string m_clientName;
+    std::vector<std::string> m_inputs;
+    std::vector<std::string> m_outputs;
+};
+
+}  // namespace
+
+AlsaPortLookup FindAlsaPort(uint32_t device, const std::vector<std::string>& enumerated,
+                            const std::vector<std::string>& current)
+{
+    if (device >= enumerated.size())
+        return {MMSYSERR_BADDEVICEID};
+    const std::string& wanted = enumerated[device];
+    if (device < current.size() && current[device] == wanted)
+        return {MMSYSERR_NOERROR, device};
+    for (unsigned i = 0; i < current.size(); ++i) {
+        if (current[i] == wanted)
+            return {MMSYSERR_NOERROR, i};
+    }
+    return {MIDIERR_NODEVICE};
+}
+
+MidiDeviceService* OpenAlsaDeviceService(const char* clientName)
+{
+#ifndef __APPLE__
+    // Probing the sequencer when its device node is missing makes ALSA print
+    // to stderr; a missing node is a plain "no".
+    if (access("/dev/snd/seq", R_OK | W_OK) != 0)
+        return nullptr;
+#endif
+    try {
+        RtMidiIn in(SequencerApi, clientName);
+        RtMidiOut out(SequencerApi, clientName);
+        return new AlsaDeviceService(clientName, PortNames(in), PortNames(out));
+    } catch (const RtMidiError&) {
+        return nullptr;
+    }
+}

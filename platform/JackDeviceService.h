@@ -1,0 +1,8 @@
+#pragma once
+
+#include "MidiDeviceService.h"
+
+// The device service over a JACK server that is already running (it never
+// starts one): one client for the whole run; its devices are the MIDI ports
+// of the other clients. Returns null, silently, when no server answers.
+MidiDeviceService* OpenJackDeviceService(const char* clientName);

@@ -1,0 +1,115 @@
+#include "AlsaDeviceService.h"
+#include "MidiBytes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+TEST(ShortMessageDataBytes, FollowTheStatusByte)
+{
+    for (int status = 0; status < 0x80; ++status)
+        EXPECT_EQ(-1, ShortMessageDataBytes(status)) << status;
+    for (int status = 0x80; status < 0xC0; ++status)
+        EXPECT_EQ(2, ShortMessageDataBytes(status)) << status;
+    for (int status = 0xC0; status < 0xE0; ++status)
+        EXPECT_EQ(1, ShortMessageDataBytes(status)) << status;
+    for (int status = 0xE0; status < 0xF0; ++status)
+        EXPECT_EQ(2, ShortMessageDataBytes(status)) << status;
+    EXPECT_EQ(-1, ShortMessageDataBytes(0xF0));
+    EXPECT_EQ(1, ShortMessageDataBytes(0xF1));
+    EXPECT_EQ(2, ShortMessageDataBytes(0xF2));
+    EXPECT_EQ(1, ShortMessageDataBytes(0xF3));
+    EXPECT_EQ(0, ShortMessageDataBytes(0xF6));
+    EXPECT_EQ(-1, ShortMessageDataBytes(0xF7));
+    for (int status = 0xF8; status <= 0xFF; ++status)
+        EXPECT_EQ(0, ShortMessageDataBytes(status)) << status;
+}
+
+TEST(UnpackShortMessage, SendsOnlyWhatTheStatusCallsFor)
+{
+    uint8_t bytes[3];
+    ASSERT_EQ(3u, UnpackShortMessage(0x017F3C90, bytes));  // the tag byte is not sent
+    EXPECT_EQ((std::vector<uint8_t>{0x90, 0x3C, 0x7F}), std::vector<uint8_t>(bytes, bytes + 3));
+    ASSERT_EQ(2u, UnpackShortMessage(0x00FF05C2, bytes));  // a stray second byte is not sent
+    EXPECT_EQ((std::vector<uint8_t>{0xC2, 0x05}), std::vector<uint8_t>(bytes, bytes + 2));
+    ASSERT_EQ(1u, UnpackShortMessage(0x123456F8, bytes));
+    EXPECT_EQ(0xF8, bytes[0]);
+    EXPECT_EQ(0u, UnpackShortMessage(0x00003C3C, bytes));
+    EXPECT_EQ(0u, UnpackShortMessage(0x000000F0, bytes));
+    EXPECT_EQ(0u, UnpackShortMessage(0x000000F7, bytes));
+}
+
+TEST(PackShortMessage, TakesOneCompleteMessage)
+{
+    uint32_t packed = 0;
+    const uint8_t noteOn[] = {0x93, 0x3C, 0x64, 0x80};
+    EXPECT_EQ(3u, PackShortMessage(noteOn, sizeof noteOn, packed));
+    EXPECT_EQ(0x00643C93u, packed);
+    const uint8_t program[] = {0xC1, 0x07};
+    EXPECT_EQ(2u, PackShortMessage(program, sizeof program, packed));
+    EXPECT_EQ(0x000007C1u, packed);
+    const uint8_t clock[] = {0xF8};
+    EXPECT_EQ(1u, PackShortMessage(clock, 1, packed));
+    EXPECT_EQ(0xF8u, packed);
+}
+
+TEST(PackShortMessage, RefusesWhatIsNoShortMessage)
+{
+    uint32_t packed = 0;
+    const uint8_t cut[] = {0x90, 0x3C};
+    EXPECT_EQ(0u, PackShortMessage(cut, sizeof cut, packed));
+    const uint8_t running[] = {0x3C, 0x64};
+    EXPECT_EQ(0u, PackShortMessage(running, sizeof running, packed));
+    const uint8_t sysex[] = {0xF0, 0x7E, 0xF7};
+    EXPECT_EQ(0u, PackShortMessage(sysex, sizeof sysex, packed));
+    const uint8_t statusAsData[] = {0x90, 0x3C, 0x90};
+    EXPECT_EQ(0u, PackShortMessage(statusAsData, sizeof statusAsData, packed));
+    EXPECT_EQ(0u, PackShortMessage(nullptr, 0, packed));
+}
+
+TEST(CopyProductName, CutsTo31CharactersAndTerminates)
+{
+    char field[32];
+    memset(field, 'x', sizeof field);
+    CopyProductName(field, "0123456789012345678901234567890123456789");
+    EXPECT_STREQ("0123456789012345678901234567890", field);
+    CopyProductName(field, "Short");
+    EXPECT_STREQ("Short", field);
+    CopyProductName(field, nullptr);
+    EXPECT_STREQ("", field);
+}
+
+TEST(FindAlsaPort, ChecksTheNumberAndFollowsThePortByName)
+{
+    const std::vector<std::string> enumerated{"Through:0 14:0", "Keys:0 20:0", "Pads:0 24:0"};
+    EXPECT_EQ(MMSYSERR_BADDEVICEID, FindAlsaPort(3, enumerated, enumerated).result);
+    EXPECT_EQ(MMSYSERR_BADDEVICEID, FindAlsaPort(0xFFFFFFFE, enumerated, enumerated).result);
+
+    const AlsaPortLookup same = FindAlsaPort(1, enumerated, enumerated);
+    EXPECT_EQ(MMSYSERR_NOERROR, same.result);
+    EXPECT_EQ(1u, same.index);
+
+    // A port before it went away: the same device is now one place earlier.
+    const AlsaPortLookup moved = FindAlsaPort(2, enumerated, {"Keys:0 20:0", "Pads:0 24:0"});
+    EXPECT_EQ(MMSYSERR_NOERROR, moved.result);
+    EXPECT_EQ(1u, moved.index);
+
+    EXPECT_EQ(MIDIERR_NODEVICE, FindAlsaPort(1, enumerated, {"Through:0 14:0"}).result);
+}
+
+TEST(AlsaService, IsAbsentWithoutASequencerAndSaysNothing)
+{
+    if (access("/dev/snd/seq", F_OK) == 0)
+        GTEST_SKIP() << "this machine has an ALSA sequencer";
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(nullptr, OpenAlsaDeviceService("Roraridov"));
+    EXPECT_EQ("", testing::internal::GetCapturedStdout());
+    EXPECT_EQ("", testing::internal::GetCapturedStderr());
+}
+
+}  // namespace
