@@ -1,0 +1,320 @@
+// The router over a real JACK server of the test's own: small JACK clients
+// play keyboards and synths; the test's loop drains the ring the way the
+// main loop does.
+
+#include "EngineHooks.h"
+#include "EngineReset.h"
+#include "JackDeviceService.h"
+#include "JackPeer.h"
+#include "JackServer.h"
+#include "MessagePath.h"
+#include "MidiPorts.h"
+#include "RoutingSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+std::vector<std::pair<std::string, std::string>> Notices;
+
+class OverJack : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        server = std::make_unique<JackServer>();
+        ASSERT_TRUE(server->running()) << "jackd did not start";
+        ResetEngine();
+        Notices.clear();
+        EngineHooks.ShowErrorNotice = [](const char* text, const char* caption) { Notices.emplace_back(text, caption); };
+    }
+
+    void TearDown() override
+    {
+        if (DeviceService)
+            CloseAllDevices();
+        DeviceService = nullptr;
+        router.reset();
+        ResetEngine();
+        peers.clear();
+        server.reset();
+    }
+
+    JackPeer& peer(const std::string& name, bool keyboard, bool synth, const std::string& suffix = "")
+    {
+        peers.push_back(std::make_unique<JackPeer>(name, keyboard, synth, suffix));
+        EXPECT_TRUE(peers.back()->ok()) << name;
+        return *peers.back();
+    }
+
+    void startRouter()
+    {
+        router.reset(OpenJackDeviceService("Roraridov"));
+        ASSERT_NE(nullptr, router);
+        DeviceService = router.get();
+        EnumerateDevices();
+    }
+
+    static int32_t Find(const std::vector<std::string>& names, const std::string& port)
+    {
+        auto it = std::find(names.begin(), names.end(), port.substr(0, 31));
+        return it == names.end() ? -1 : static_cast<int32_t>(it - names.begin());
+    }
+    static int32_t InputOf(const JackPeer& keyboard) { return Find(InDeviceNames, keyboard.keyboardPort()); }
+    static int32_t OutputOf(const JackPeer& synth) { return Find(OutDeviceNames, synth.synthPort()); }
+
+    // Runs the drain, as the main loop would, until the condition holds.
+    template <typename Condition>
+    static bool WaitFor(Condition done, int deadlineMs = 5000)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            DrainEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
+    static std::vector<Bytes> BytesOf(JackPeer& synth)
+    {
+        std::vector<Bytes> result;
+        for (const auto& event : synth.received())
+            result.push_back(event.bytes);
+        return result;
+    }
+
+    std::unique_ptr<JackServer> server;
+    std::vector<std::unique_ptr<JackPeer>> peers;
+    std::unique_ptr<MidiDeviceService> router;
+};
+
+TEST_F(OverJack, ListsTheOtherClientsMidiPortsInServerOrder)
+{
+    peer("keys", true, false);
+    peer("synth", false, true);
+    peer("both", true, true);
+    peer("a-client-with-a-long-name", true, false, "-and-an-even-longer-port-name");
+    startRouter();
+    EXPECT_EQ((std::vector<std::string>{"NO Selected IN Device", "keys:out", "both:out",
+                                        "a-client-with-a-long-name:out-a"}),
+              InDeviceNames);
+    EXPECT_EQ((std::vector<std::string>{"NO Selected OUT Device", "synth:in", "both:in"}), OutDeviceNames);
+}
+
+TEST_F(OverJack, ANoteReachesTheRoutedSynthsOnly)
+{
+    JackPeer& keys = peer("keys", true, false);
+    JackPeer& synthA = peer("synthA", false, true);
+    JackPeer& synthB = peer("synthB", false, true);
+    JackPeer& synthC = peer("synthC", false, true);
+    startRouter();
+    SelectInput(1, InputOf(keys));
+    SelectOutput(1, OutputOf(synthA));
+    SelectOutput(2, OutputOf(synthB));
+    SelectOutput(3, OutputOf(synthC));
+    RoutingOptions.RouteMask[0] = 5;
+    ASSERT_TRUE(Notices.empty());
+
+    keys.play({0x90, 0x3C, 0x64});
+    keys.play({0x80, 0x3C, 0x00});
+    EXPECT_TRUE(WaitFor([&] { return synthA.received().size() == 2 && synthC.received().size() == 2; }));
+    const std::vector<Bytes> expected{{0x90, 0x3C, 0x64}, {0x80, 0x3C, 0x00}};
+    EXPECT_EQ(expected, BytesOf(synthA));
+    EXPECT_EQ(expected, BytesOf(synthC));
+    EXPECT_TRUE(synthB.received().empty());
+}
+
+TEST_F(OverJack, ChannelPressureLeavesAsPitchBend)
+{
+    JackPeer& keys = peer("keys", true, false);
+    JackPeer& synth = peer("synth", false, true);
+    startRouter();
+    SelectInput(2, InputOf(keys));
+    SelectOutput(1, OutputOf(synth));
+    RoutingOptions.RouteMask[1] = 1;
+    RoutingOptions.AtToPb[1] = 1;
+    keys.play({0xD3, 0x25});
+    keys.play({0xA3, 0x3C, 0x25});
+    EXPECT_TRUE(WaitFor([&] { return synth.received().size() == 2; }));
+    EXPECT_EQ((std::vector<Bytes>{{0xE3, 0x00, 0x52}, {0xA3, 0x3C, 0x25}}), BytesOf(synth));
+}
+
+TEST_F(OverJack, ClockAndSensingAreDroppedOnlyWhereAsked)
+{
+    JackPeer& filtered = peer("filtered", true, false);
+    JackPeer& open = peer("open", true, false);
+    JackPeer& synth = peer("synth", false, true);
+    startRouter();
+    SelectInput(1, InputOf(filtered));
+    SelectInput(2, InputOf(open));
+    SelectOutput(1, OutputOf(synth));
+    RoutingOptions.RouteMask[0] = RoutingOptions.RouteMask[1] = 1;
+    SetChannelVoiceOnly(1, true);
+    filtered.play({0xF8});
+    filtered.play({0xFE});
+    filtered.play({0x90, 1, 1});
+    EXPECT_TRUE(WaitFor([&] { return synth.received().size() == 1; }));
+    open.play({0xF8});
+    open.play({0xFE});
+    open.play({0x91, 2, 2});
+    EXPECT_TRUE(WaitFor([&] { return synth.received().size() == 4; }));
+    EXPECT_EQ((std::vector<Bytes>{{0x90, 1, 1}, {0xF8}, {0xFE}, {0x91, 2, 2}}), BytesOf(synth));
+}
+
+TEST_F(OverJack, ABurstOf2000ArrivesWholeAndInOrder)
+{
+    JackPeer& keys = peer("keys", true, false);
+    JackPeer& synth = peer("synth", false, true);
+    startRouter();
+    SelectInput(3, InputOf(keys));
+    SelectOutput(2, OutputOf(synth));
+    RoutingOptions.RouteMask[2] = 2;
+    std::vector<Bytes> played;
+    for (int i = 0; i < 2000; ++i) {
+        played.push_back({static_cast<uint8_t>(0xB0 | (i % 16)), static_cast<uint8_t>(i % 128),
+                          static_cast<uint8_t>(i / 128)});
+        keys.play(played.back());
+    }
+    EXPECT_TRUE(WaitFor([&] { return synth.received().size() >= 2000; }, 10000));
+    EXPECT_EQ(played, BytesOf(synth));
+}
+
+TEST_F(OverJack, ReselectingADeviceReopensIt)
+{
+    JackPeer& keys = peer("keys", true, false);
+    JackPeer& synth = peer("synth", false, true);
+    startRouter();
+    SelectInput(1, InputOf(keys));
+    SelectOutput(1, OutputOf(synth));
+    RoutingOptions.RouteMask[0] = 1;
+    for (int round = 0; round < 3; ++round) {
+        SelectInput(1, InputOf(keys));
+        SelectOutput(1, OutputOf(synth));
+        ASSERT_NE(0, OpenSelection[InputPort(1)]);
+        keys.play({0x90, static_cast<uint8_t>(60 + round), 100});
+        ASSERT_TRUE(WaitFor([&] { return synth.received().size() == size_t(round) + 1; })) << round;
+    }
+    EXPECT_TRUE(Notices.empty());
+}
+
+TEST_F(OverJack, AnOutOfRangeSelectionShowsItsNotice)
+{
+    peer("synth", false, true);
+    startRouter();
+    SelectOutput(1, 2);
+    SelectInput(1, 1);
+    EXPECT_EQ(0, OpenSelection[OutputPort(1)]);
+    const std::vector<std::pair<std::string, std::string>> expected{
+        {"Errorr: The specified device identifier is out of range.", "Errorr..."},
+        {"Errorr: The specified device identifier is out of range.", "Errorr... in MIDI in 1"}};
+    EXPECT_EQ(expected, Notices);
+}
+
+TEST_F(OverJack, APortGoneSinceTheListWasMadeIsNoDevice)
+{
+    JackPeer& keys = peer("keys", true, false);
+    startRouter();
+    const int32_t selection = InputOf(keys);
+    keys.exit();
+    SelectInput(2, selection);
+    EXPECT_EQ(0, OpenSelection[InputPort(2)]);
+    const std::vector<std::pair<std::string, std::string>> expected{
+        {"Errorr: No MIDI port was found. This error occurs only when the mapper is opened.", "Errorr..."}};
+    EXPECT_EQ(expected, Notices);
+}
+
+// Other clients coming and going while the router opens its ports must never
+// leave an input deaf. Under such churn JACK may drop a cycle's events, so
+// the check is that messages keep arriving, not that every one does.
+TEST_F(OverJack, ClientsComingAndGoingNeverLeaveAnInputDeaf)
+{
+    JackPeer& keys = peer("keys", true, false);
+    JackPeer& synth = peer("synth", false, true);
+    startRouter();
+    SelectOutput(1, OutputOf(synth));
+    RoutingOptions.RouteMask[0] = 1;
+
+    std::atomic<bool> stop{false};
+    std::thread churn([&] {
+        for (int i = 0; !stop.load(); ++i) {
+            jack_status_t status;
+            if (jack_client_t* client = jack_client_open(("churn" + std::to_string(i % 4)).c_str(),
+                                                         JackNoStartServer, &status)) {
+                jack_port_register(client, "midi", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+                jack_activate(client);
+                jack_client_close(client);
+            }
+        }
+    });
+    for (int round = 0; round < 8; ++round) {
+        SelectInput(1, InputOf(keys));
+        const size_t before = synth.received().size();
+        bool heard = false;
+        for (int attempt = 0; attempt < 20 && !heard; ++attempt) {
+            keys.play({0x90, 60, 100});
+            heard = WaitFor([&] { return synth.received().size() > before; }, 250);
+        }
+        EXPECT_TRUE(heard) << "input deaf after reopening, round " << round;
+    }
+    stop = true;
+    churn.join();
+    EXPECT_TRUE(Notices.empty());
+}
+
+TEST_F(OverJack, AKeyboardThatExitsLeavesTheRouterRunning)
+{
+    JackPeer& gone = peer("gone", true, false);
+    JackPeer& keys = peer("keys", true, false);
+    JackPeer& synth = peer("synth", false, true);
+    startRouter();
+    SelectInput(1, InputOf(gone));
+    SelectInput(2, InputOf(keys));
+    SelectOutput(1, OutputOf(synth));
+    RoutingOptions.RouteMask[0] = RoutingOptions.RouteMask[1] = 1;
+    gone.exit();
+    keys.play({0x90, 61, 100});
+    EXPECT_TRUE(WaitFor([&] { return synth.received().size() == 1; }));
+    SelectInput(1, 0);
+    EXPECT_EQ(0, OpenSelection[InputPort(1)]);
+    EXPECT_TRUE(Notices.empty());
+}
+
+TEST_F(OverJack, AServerThatDiesLeavesTheRouterRunning)
+{
+    JackPeer& keys = peer("keys", true, false);
+    JackPeer& synth = peer("synth", false, true);
+    startRouter();
+    SelectInput(1, InputOf(keys));
+    SelectOutput(1, OutputOf(synth));
+    RoutingOptions.RouteMask[0] = 1;
+    keys.play({0x90, 62, 100});
+    ASSERT_TRUE(WaitFor([&] { return synth.received().size() == 1; }));
+
+    server->kill();
+    // Sends after the server is gone are dropped quietly, closes succeed,
+    // and letting go of the service neither hangs nor crashes.
+    for (int i = 0; i < 100; ++i) {
+        SendToOutput(1, 0x00403C90);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    SelectInput(1, 0);
+    CloseAllDevices();
+    EXPECT_TRUE(Notices.empty());
+    for (int port = 0; port < PortCount; ++port)
+        EXPECT_EQ(0, OpenSelection[port]);
+    const auto start = std::chrono::steady_clock::now();
+    DeviceService = nullptr;
+    router.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+}  // namespace

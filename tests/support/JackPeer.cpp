@@ -1,0 +1,117 @@
+#include "JackPeer.h"
+
+#include <jack/midiport.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr size_t RingBytes = 1 << 20;
+
+}  // namespace
+
+JackPeer::JackPeer(const std::string& name, bool keyboard, bool synth, const std::string& portSuffix)
+{
+    jack_status_t status;
+    m_client = jack_client_open(name.c_str(), JackNoStartServer, &status);
+    if (!m_client)
+        return;
+    m_toPlay = jack_ringbuffer_create(RingBytes);
+    m_played = jack_ringbuffer_create(RingBytes);
+    m_heard = jack_ringbuffer_create(RingBytes);
+    if (keyboard)
+        m_out = jack_port_register(m_client, ("out" + portSuffix).c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    if (synth)
+        m_in = jack_port_register(m_client, ("in" + portSuffix).c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    jack_set_process_callback(m_client, &JackPeer::Process, this);
+    if (jack_activate(m_client) != 0) {
+        jack_client_close(m_client);
+        m_client = nullptr;
+    }
+}
+
+JackPeer::~JackPeer()
+{
+    exit();
+    for (jack_ringbuffer_t* ring : {m_toPlay, m_played, m_heard}) {
+        if (ring)
+            jack_ringbuffer_free(ring);
+    }
+}
+
+void JackPeer::exit()
+{
+    if (m_client)
+        jack_client_close(m_client);
+    m_client = nullptr;
+}
+
+std::string JackPeer::keyboardPort() const
+{
+    return m_out ? jack_port_name(m_out) : "";
+}
+
+std::string JackPeer::synthPort() const
+{
+    return m_in ? jack_port_name(m_in) : "";
+}
+
+void JackPeer::play(std::vector<uint8_t> bytes)
+{
+    JackPeerRecord record{};
+    record.size = static_cast<uint8_t>(bytes.size() > 3 ? 3 : bytes.size());
+    memcpy(record.bytes, bytes.data(), record.size);
+    jack_ringbuffer_write(m_toPlay, reinterpret_cast<const char*>(&record), sizeof record);
+}
+
+const std::vector<JackPeer::Stamp>& JackPeer::playedAt()
+{
+    JackPeerRecord record;
+    while (jack_ringbuffer_read(m_played, reinterpret_cast<char*>(&record), sizeof record) == sizeof record)
+        m_playedAt.push_back({record.frame, record.usecs});
+    return m_playedAt;
+}
+
+const std::vector<JackPeer::Event>& JackPeer::received()
+{
+    JackPeerRecord record;
+    while (jack_ringbuffer_read(m_heard, reinterpret_cast<char*>(&record), sizeof record) == sizeof record)
+        m_received.push_back({std::vector<uint8_t>(record.bytes, record.bytes + record.size), {record.frame, record.usecs}});
+    return m_received;
+}
+
+int JackPeer::Process(jack_nframes_t frames, void* self)
+{
+    auto* peer = static_cast<JackPeer*>(self);
+    const jack_time_t now = jack_get_time();
+    const jack_nframes_t cycleStart = jack_last_frame_time(peer->m_client);
+    if (peer->m_out) {
+        void* buffer = jack_port_get_buffer(peer->m_out, frames);
+        jack_midi_clear_buffer(buffer);
+        JackPeerRecord record;
+        while (jack_ringbuffer_peek(peer->m_toPlay, reinterpret_cast<char*>(&record), sizeof record) == sizeof record) {
+            if (jack_midi_event_write(buffer, 0, record.bytes, record.size) != 0)
+                break;
+            jack_ringbuffer_read_advance(peer->m_toPlay, sizeof record);
+            record.frame = cycleStart;
+            record.usecs = now;
+            jack_ringbuffer_write(peer->m_played, reinterpret_cast<const char*>(&record), sizeof record);
+        }
+    }
+    if (peer->m_in) {
+        void* buffer = jack_port_get_buffer(peer->m_in, frames);
+        const uint32_t count = jack_midi_get_event_count(buffer);
+        for (uint32_t i = 0; i < count; ++i) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, buffer, i) != 0)
+                continue;
+            JackPeerRecord record{};
+            record.size = static_cast<uint8_t>(event.size > 3 ? 3 : event.size);
+            memcpy(record.bytes, event.buffer, record.size);
+            record.frame = cycleStart + event.time;
+            record.usecs = now;
+            jack_ringbuffer_write(peer->m_heard, reinterpret_cast<const char*>(&record), sizeof record);
+        }
+    }
+    return 0;
+}

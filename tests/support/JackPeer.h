@@ -1,0 +1,63 @@
+#pragma once
+
+#include <jack/jack.h>
+#include <jack/ringbuffer.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A JACK client that plays the part of a keyboard (an output port the router
+// reads from), of a synth (an input port the router writes to), or of both.
+class JackPeer {
+public:
+    // When a message left or arrived: the frame in the server's timeline,
+    // and the microsecond clock when that process cycle ran.
+    struct Stamp {
+        jack_nframes_t frame;
+        jack_time_t usecs;
+    };
+    struct Event {
+        std::vector<uint8_t> bytes;
+        Stamp at;
+    };
+
+    JackPeer(const std::string& name, bool keyboard, bool synth, const std::string& portSuffix = "");
+    ~JackPeer();
+    JackPeer(const JackPeer&) = delete;
+    JackPeer& operator=(const JackPeer&) = delete;
+
+    bool ok() const { return m_client != nullptr; }
+    std::string keyboardPort() const;  // full name of the output port
+    std::string synthPort() const;     // full name of the input port
+
+    // Queues one message for the next cycles; as many go per cycle as fit.
+    void play(std::vector<uint8_t> bytes);
+    // When each played message left, in order.
+    const std::vector<Stamp>& playedAt();
+    // Everything received so far, in order.
+    const std::vector<Event>& received();
+
+    // The peer's client goes away, as when the program behind it exits.
+    void exit();
+
+private:
+    static int Process(jack_nframes_t frames, void* self);
+
+    jack_client_t* m_client = nullptr;
+    jack_port_t* m_out = nullptr;
+    jack_port_t* m_in = nullptr;
+    jack_ringbuffer_t* m_toPlay = nullptr;
+    jack_ringbuffer_t* m_played = nullptr;
+    jack_ringbuffer_t* m_heard = nullptr;
+    std::vector<Event> m_received;
+    std::vector<Stamp> m_playedAt;
+};
+
+// Each played or received message crosses a ring as one fixed record.
+struct JackPeerRecord {
+    uint8_t size;
+    uint8_t bytes[3];
+    jack_nframes_t frame;
+    jack_time_t usecs;
+};
