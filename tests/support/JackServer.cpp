@@ -32,7 +32,7 @@ bool Answers()
 
 }  // namespace
 
-JackServer::JackServer(int period)
+JackServer::JackServer(int period) : m_period(period)
 {
     static int started = 0;
     m_name = "roraridov-test-" + std::to_string(getpid()) + "-" + std::to_string(++started);
@@ -40,9 +40,36 @@ JackServer::JackServer(int period)
     setenv("JACK_NO_START_SERVER", "1", 1);
     jack_set_error_function(&Silent);
     jack_set_info_function(&Silent);
+    launch();
+}
 
+JackServer::~JackServer()
+{
+    stop(SIGTERM);
+    if (m_killed) {
+        // A killed server keeps its slot in JACK's registry of servers, which
+        // has room for eight; only a server of the same name reclaims it. So
+        // start one more under this name and stop it properly.
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error)) {
+            if (entry.path().filename().string().find(m_name) != std::string::npos)
+                std::filesystem::remove(entry.path(), error);
+        }
+        launch();
+        stop(SIGTERM);
+    }
+}
+
+void JackServer::kill()
+{
+    stop(SIGKILL);
+    m_killed = true;
+}
+
+void JackServer::launch()
+{
     // Before -d, -r means no realtime; after -d dummy it is the sample rate.
-    const std::string periodText = std::to_string(period);
+    const std::string periodText = std::to_string(m_period);
     std::vector<const char*> args{"jackd", "-n", m_name.c_str(), "-r", "-d", "dummy", "-r", "48000",
                                   "-p", periodText.c_str(), "-C", "0", "-P", "0", nullptr};
     posix_spawn_file_actions_t actions;
@@ -58,27 +85,15 @@ JackServer::JackServer(int period)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!Answers()) {
         int status;
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid || std::chrono::steady_clock::now() > deadline) {
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            return;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
             stop(SIGKILL);
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
-JackServer::~JackServer()
-{
-    stop(SIGTERM);
-}
-
-void JackServer::kill()
-{
-    stop(SIGKILL);
-    // A killed server leaves its shared memory and semaphores behind.
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error)) {
-        if (entry.path().filename().string().find(m_name) != std::string::npos)
-            std::filesystem::remove(entry.path(), error);
     }
 }
 

@@ -19,8 +19,11 @@ public:
     void kill();
 
 private:
+    void launch();
     void stop(int signal);
 
+    int m_period;
     std::string m_name;
     pid_t m_pid = -1;
+    bool m_killed = false;
 };
