@@ -1,0 +1,48 @@
+#include "OptionsFile.h"
+
+#include "EngineHooks.h"
+#include "OptionsFileIo.h"
+#include "RoutingSettings.h"
+
+#include <cstring>
+#include <string>
+
+void LoadOptions()
+{
+    bool loaded = false;
+    if (!OptionsFileExists(OptionsFileName)) {
+        ErrorNotice("Options file not exist!  Initializing With Deffault Values!", "Errorr!");
+    } else {
+        unsigned char image[sizeof RoutingOptions];
+        size_t got = 0;
+        if (!ReadOptionsFile(OptionsFileName, image, sizeof image, got))
+            throw FileFailure(std::string("Cannot open file ") + OptionsFileName);
+        // The bytes read land from the record's first byte; a short file
+        // leaves the rest as it was.
+        memcpy(&RoutingOptions, image, got);
+        loaded = got == sizeof image;
+        if (!loaded)
+            ErrorNotice("Error While Reading Options File !", "Errorr!");
+    }
+    if (!loaded) {
+        for (int n = 0; n < 3; ++n)
+            RoutingOptions.InSelect[n] = RoutingOptions.OutSelect[n] = 0;
+    }
+}
+
+void SaveOptions()
+{
+    for (int n = 1; n <= 3; ++n) {
+        RoutingOptions.InSelect[n - 1] = OpenSelection[InputPort(n)];
+        RoutingOptions.OutSelect[n - 1] = OpenSelection[OutputPort(n)];
+    }
+    switch (ReplaceOptionsFile(OptionsFileName, &RoutingOptions, sizeof RoutingOptions)) {
+    case SaveResult::Saved:
+        break;
+    case SaveResult::CannotCreate:
+        throw FileFailure(std::string("Cannot create file ") + OptionsFileName);
+    case SaveResult::ShortWrite:
+        ErrorNotice("Error Writing Options File !", "Bad Write");
+        break;
+    }
+}

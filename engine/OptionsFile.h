@@ -1,0 +1,22 @@
+#pragma once
+
+#include <stdexcept>
+
+// The options file: the 44-byte image of the settings record, in the
+// current directory.
+inline constexpr const char* OptionsFileName = "Roraridov.opt";
+
+// A file operation that could not be carried out: raised, not reported.
+class FileFailure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Fills the settings from the file, or falls back to no devices. Raises
+// FileFailure when the file exists but cannot be opened.
+void LoadOptions();
+
+// Writes the settings, with the devices open now as the saved ones. Raises
+// FileFailure when the file cannot be created; the old file is then, as
+// after a short write, left exactly as it was.
+void SaveOptions();

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstddef>
+
+// The file operations the options file needs, one implementation per
+// platform. "Exclusive" means nobody else may have the file open meanwhile:
+// a second copy of the program, or anything else that locks it, is refused.
+
+// True when something other than a directory has that name.
+bool OptionsFileExists(const char* name);
+
+// Opens the file exclusively and reads up to `size` bytes. Returns false when
+// it cannot be opened; otherwise `got` says how many bytes were read.
+bool ReadOptionsFile(const char* name, void* buffer, size_t size, size_t& got);
+
+enum class SaveResult { Saved, CannotCreate, ShortWrite };
+
+// Replaces the file with exactly these bytes, atomically: the bytes go to a
+// new file beside it, are flushed to disk, and the new file is renamed over
+// the old one, so a failed or interrupted save leaves the old file whole.
+SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size);

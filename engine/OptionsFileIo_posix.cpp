@@ -1,0 +1,127 @@
+#include "OptionsFileIo.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Opens without blocking (a FIFO of that name must not hang the program)
+// and takes the exclusive lock; only a regular file will do.
+int OpenLocked(const char* path)
+{
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool WriteAll(int fd, const void* data, size_t size)
+{
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t written = write(fd, bytes, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+mode_t NewFileMode()
+{
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
+bool OptionsFileExists(const char* name)
+{
+    struct stat info;
+    return stat(name, &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+bool ReadOptionsFile(const char* name, void* buffer, size_t size, size_t& got)
+{
+    const int fd = OpenLocked(name);
+    if (fd < 0)
+        return false;
+    got = 0;
+    auto* bytes = static_cast<char*>(buffer);
+    while (got < size) {
+        const ssize_t n = read(fd, bytes + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    close(fd);  // releases the lock
+    return true;
+}
+
+SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size)
+{
+    // Where the file really is: a link to it stays a link to the new one.
+    std::string path = name;
+    char resolved[PATH_MAX];
+    if (realpath(name, resolved))
+        path = resolved;
+
+    int target = -1;
+    mode_t mode = NewFileMode();
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0) {
+        // Anyone holding the old file keeps us from replacing it.
+        target = OpenLocked(path.c_str());
+        if (target < 0)
+            return SaveResult::CannotCreate;
+        mode = info.st_mode & 07777;
+    }
+
+    std::string temporary = path + ".XXXXXX";
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        if (target >= 0)
+            close(target);
+        return SaveResult::CannotCreate;
+    }
+    fchmod(fd, mode);
+    const bool written = WriteAll(fd, data, size) && fsync(fd) == 0;
+    close(fd);
+    SaveResult result = SaveResult::Saved;
+    if (!written) {
+        result = SaveResult::ShortWrite;
+    } else if (rename(temporary.c_str(), path.c_str()) != 0) {
+        result = SaveResult::CannotCreate;
+    }
+    if (result != SaveResult::Saved) {
+        unlink(temporary.c_str());
+    } else {
+        // The rename itself reaches the disk with its directory.
+        const std::string directory = path.find('/') == std::string::npos ? "." : path.substr(0, path.rfind('/') + 1);
+        const int dir = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            fsync(dir);
+            close(dir);
+        }
+    }
+    if (target >= 0)
+        close(target);
+    return result;
+}

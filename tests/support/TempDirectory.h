@@ -1,0 +1,19 @@
+#pragma once
+
+#include <filesystem>
+
+// A fresh directory that becomes the current one for its lifetime, so the
+// options file of a test lives where nothing else looks.
+class TempDirectory {
+public:
+    TempDirectory();
+    ~TempDirectory();
+    TempDirectory(const TempDirectory&) = delete;
+    TempDirectory& operator=(const TempDirectory&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_previous;
+    std::filesystem::path m_path;
+};
