@@ -1,17 +1,8 @@
-#include "ApplicationMessageFilter.h"
-#include "MainForm.h"
-
-#include <QApplication>
+#include "Lifecycle.h"
+#include "RoraridovApplication.h"
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    TMainForm form;
-    MainForm = &form;
-    ApplicationMessageFilter filter(&form);
-    app.installEventFilter(&filter);
-    form.show();
-    const int result = app.exec();
-    MainForm = nullptr;
-    return result;
+    RoraridovApplication app(argc, argv);
+    return RunProgram();
 }

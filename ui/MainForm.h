@@ -2,16 +2,46 @@
 
 #include <QWidget>
 
+#include <array>
+
+class LampShape;
+class QCheckBox;
+class QTimer;
 class WakeUpEvent;
 
-// The main window: the target of the wake-ups of the message path.
+// The main window: shows the routing read-only and the six lamps, puts the
+// lamps out on its timer, takes Esc and F2, and is the target of the
+// wake-ups. Closing it ends the main loop but leaves it on the screen until
+// the program has shut down.
 class TMainForm final : public QWidget {
 public:
     explicit TMainForm(QWidget* parent = nullptr);
     ~TMainForm() override;
 
+    // Sets the fifteen check boxes from the settings.
+    void RefreshRoutingDisplay();
+    // Virtual key codes: 27 Esc, 113 F2; modifiers are not looked at.
+    void FormKeyDown(int key);
+    void TimerTimer();
+
+    void setLamp(int port, bool lit);
+
+    // Builds, shows and destroys the setup dialog; set by the setup dialog.
+    static void (*OpenSetupDialog)(TMainForm* owner);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 private:
+    void build();
+
     WakeUpEvent* m_wakeUp;
+    QTimer* m_timer = nullptr;
+    std::array<LampShape*, 6> m_lamps{};  // port order
+    std::array<QCheckBox*, 15> m_checkBoxes{};  // CheckBox1 .. CheckBox15
+    bool m_centred = false;
 };
 
 extern TMainForm* MainForm;

@@ -1,14 +1,14 @@
-#include <QApplication>
+#include "RoraridovApplication.h"
 
 #include <gtest/gtest.h>
 
-// Widget tests need a QApplication for the whole run; they draw offscreen
-// unless told otherwise.
+// Widget tests run inside the program's own application object; they draw
+// offscreen unless told otherwise.
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    RoraridovApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

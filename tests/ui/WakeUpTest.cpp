@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "AllocationCounter.h"
 #include "ApplicationMessageFilter.h"
 #include "EngineFixture.h"

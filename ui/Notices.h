@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+
+// An error the program detected: a modal box with one OK button and no icon,
+// above every window of the program, the others disabled until it is
+// dismissed. Installed as the engine's notice hook.
+void ShowErrorNotice(const char* text, const char* caption);
+
+// A failure that was raised: the same box with the stop icon, captioned with
+// the program's title, the failure's text followed by a full stop.
+void FailureNotice(const QString& text);
+
+// The title made from an executable's file name: the name up to its first
+// ".", every character after the first in lower case ("ROR.EXE" -> "Ror").
+QString TitleFromFileName(const QString& fileName);
+QString ApplicationTitle();
+
+// Runs an event handler; a failure it raises is shown and the program goes on.
+template <typename Handler>
+void RunHandler(Handler&& handler)
+{
+    try {
+        handler();
+    } catch (const std::exception& failure) {
+        FailureNotice(QString::fromLocal8Bit(failure.what()));
+    }
+}
