@@ -2,6 +2,7 @@
 
 #include "EngineHooks.h"
 #include "EventRing.h"
+#include "SoundingNotes.h"
 
 int32_t ActivityHold[PortCount]{};
 
@@ -25,13 +26,17 @@ void RouteEntry(uint32_t entry)
 
     uint32_t out = entry;
     const uint8_t status = StatusOf(entry);
-    if (RoutingOptions.AtToPb[n - 1] && (status & 0xF0) == 0xD0)
+    const bool fromPressure = RoutingOptions.AtToPb[n - 1] && (status & 0xF0) == 0xD0;
+    if (fromPressure)
         out = PressureToPitchBend(status, Data1Of(entry));
 
     const int32_t mask = RoutingOptions.RouteMask[n - 1];
     for (int k = 1; k <= 3; ++k) {
-        if (mask & (1 << (k - 1)))
+        if (mask & (1 << (k - 1))) {
             SendToOutput(k, out);
+            if (OpenSelection[OutputPort(k)] != 0)
+                TrackSent(static_cast<int>(n), k, out, fromPressure);
+        }
     }
 }
 
@@ -98,4 +103,5 @@ void ResetMessagePath()
     for (int32_t& hold : ActivityHold)
         hold = 0;
     ResetEventRing();
+    ResetSoundingNotes();
 }

@@ -3,6 +3,7 @@
 #include "EngineHooks.h"
 #include "MessagePath.h"
 #include "RoutingSettings.h"
+#include "SoundingNotes.h"
 
 #include <memory>
 
@@ -73,6 +74,9 @@ void Select(PortKind kind, int n, int32_t selection)
     const int port = input ? InputPort(n) : OutputPort(n);
 
     if (OpenSelection[port] != 0) {
+        // Nothing may be left sounding on a device that goes away.
+        if (!input)
+            ReleaseOutput(n);
         const MmResult closed = input ? DeviceService->midiInClose(DeviceHandles[port])
                                       : DeviceService->midiOutClose(DeviceHandles[port]);
         if (closed != MMSYSERR_NOERROR) {
@@ -84,6 +88,12 @@ void Select(PortKind kind, int n, int32_t selection)
         }
         OpenSelection[port] = 0;
         DeviceHandles[port] = nullptr;
+        if (input) {
+            // The note-offs of a closed input will never come: route what it
+            // sent before closing, then release what it left sounding.
+            DrainEvents();
+            ReleaseInput(n);
+        }
     }
     if (selection == 0)
         return;

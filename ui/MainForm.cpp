@@ -5,6 +5,7 @@
 #include "MessagePath.h"
 #include "Pictures.h"
 #include "RoutingSettings.h"
+#include "SetupForm.h"
 #include "WakeUpEvent.h"
 
 #include <QApplication>
@@ -17,7 +18,7 @@
 #include <QTimer>
 
 TMainForm* MainForm = nullptr;
-void (*TMainForm::OpenSetupDialog)(TMainForm*) = nullptr;
+void (*TMainForm::OpenSetupDialog)(TMainForm*) = &ShowSetupDialog;
 
 namespace {
 

@@ -26,7 +26,7 @@ public:
 
     void setLamp(int port, bool lit);
 
-    // Builds, shows and destroys the setup dialog; set by the setup dialog.
+    // What F2 does: builds, shows and destroys the setup dialog.
     static void (*OpenSetupDialog)(TMainForm* owner);
 
 protected:

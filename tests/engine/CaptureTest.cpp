@@ -52,9 +52,10 @@ TEST_F(Capture, StopsWhenTheInputCloses)
     play(0, {Msg(0x90, 1, 1)});
     SelectInput(1, 0);
     play(0, {Msg(0x90, 2, 2)});
-    // What was captured before the close is still routed by its input number.
     DrainEvents();
-    EXPECT_EQ(std::vector<uint32_t>{Msg(0x90, 1, 1)}, fake.sent(0));
+    // What was captured before the close is still routed by its input number,
+    // and the note it left sounding is released: its note-off cannot come now.
+    EXPECT_EQ((std::vector<uint32_t>{Msg(0x90, 1, 1), Msg(0x80, 1, 64)}), fake.sent(0));
     EXPECT_EQ(1, wakeUps.posts());
 }
 

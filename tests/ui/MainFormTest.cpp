@@ -5,6 +5,7 @@
 #include "MessagePath.h"
 #include "MidiPorts.h"
 #include "RoutingSettings.h"
+#include "SetupForm.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -30,7 +31,7 @@ protected:
     {
         CloseAllDevices();
         form.reset();
-        TMainForm::OpenSetupDialog = nullptr;
+        TMainForm::OpenSetupDialog = &ShowSetupDialog;
         EngineFixture::TearDown();
     }
 

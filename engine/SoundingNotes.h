@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+
+// What each input has left sounding on each output: notes on, sustain pedal
+// down, and pitch bends made from channel pressure. The drain records every
+// message it sends in a fixed bit table; when a route is cut, an output is
+// closed or reopened, or an input closes, the matching note-offs (and pedal
+// releases) go out first, so that no note is left hanging on a synth that
+// will never hear its note-off.
+
+// Drain: message was just sent from input n to open output k. `fromPressure`
+// marks a pitch bend converted from channel pressure.
+void TrackSent(int input, int output, uint32_t message, bool fromPressure);
+
+// Sends note-off for every note input n holds on output k, a pedal release
+// where its pedal is down, and a centred bend where it bent from pressure;
+// forgets them.
+void ReleaseSounding(int input, int output);
+
+// Every input's notes on output k (before the output closes).
+void ReleaseOutput(int output);
+
+// Input n's notes on every output (after the input closes).
+void ReleaseInput(int input);
+
+// Centres the pitch bends input n made from pressure, on every output that
+// got them (when its pressure-to-bend conversion is turned off).
+void CentrePressureBends(int input);
+
+// Changes input n's routing, releasing what it leaves behind: notes on
+// outputs it no longer reaches, bends it no longer makes.
+void SetRouting(int input, int32_t routeMask, bool atToPb, bool chVoiceOnly);
+
+void ResetSoundingNotes();

@@ -1,0 +1,118 @@
+// The whole program over a real JACK server: first start in an empty
+// directory, set up in the dialog, play, save; then start again from the
+// saved file and play again.
+
+#include "QtPrinters.h"
+
+#include "JackPeer.h"
+#include "JackServer.h"
+#include "Lifecycle.h"
+#include "MainForm.h"
+#include "MidiDeviceService.h"
+#include "NoticeCatcher.h"
+#include "OptionsFile.h"
+#include "RoutingSettings.h"
+#include "SetupForm.h"
+#include "TempDirectory.h"
+
+#include <QComboBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStyle>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void Type(QWidget* list, const char* text)
+{
+    list->setFocus();
+    QTest::qWait(600);  // a fresh prefix
+    QTest::keyClicks(list, text);
+}
+
+void Tick(QListWidget* list, int row)
+{
+    list->setFocus();
+    list->setCurrentRow(row);
+    QTest::keyClick(list, Qt::Key_Space);
+}
+
+std::vector<Bytes> Heard(JackPeer& synth)
+{
+    std::vector<Bytes> bytes;
+    for (const auto& event : synth.received())
+        bytes.push_back(event.bytes);
+    return bytes;
+}
+
+TEST(ProgramOverJack, SetUpPlaySaveRestartAndPlayAgain)
+{
+    JackServer server;
+    ASSERT_TRUE(server.running());
+    JackPeer keys("keys", true, false);
+    JackPeer synthA("synthA", false, true);
+    JackPeer synthB("synthB", false, true);
+    TempDirectory directory;
+    DeviceService = nullptr;  // the program finds the JACK server itself
+
+    bool heardInDialog = false;
+    NoticeCatcher firstRun([&] {
+        QTimer::singleShot(0, [&] {
+            TSetupForm* dialog = SetupForm;
+            ASSERT_NE(nullptr, dialog);
+            Type(dialog->findChild<QComboBox*>(QStringLiteral("Input1ComboBox")), "keys");
+            Type(dialog->findChild<QComboBox*>(QStringLiteral("Out1ComboBox")), "synthA");
+            Type(dialog->findChild<QComboBox*>(QStringLiteral("Out2ComboBox")), "synthB");
+            auto* routing = dialog->findChild<QListWidget*>(QStringLiteral("CheckListBox1"));
+            Tick(routing, 0);  // to output 1
+            Tick(routing, 1);  // to output 2
+            Tick(routing, 3);  // AT to PB
+            keys.play({0x90, 60, 100});
+            keys.play({0xD0, 0x25});
+            heardInDialog = QTest::qWaitFor([&] { return synthA.received().size() == 2 && synthB.received().size() == 2; }, 5000);
+            Tick(routing, 1);  // untick output 2 while the note sounds
+            EXPECT_TRUE(QTest::qWaitFor([&] { return synthB.received().size() == 4; }, 5000));
+            QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("Button1")), Qt::LeftButton);
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        QTest::keyClick(MainForm, Qt::Key_F2);
+        keys.play({0x80, 60, 0});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return synthA.received().size() == 3; }, 5000));
+        QTest::keyClick(MainForm, Qt::Key_Escape);
+    });
+    EXPECT_EQ(0, RunProgram());
+    ASSERT_EQ(1u, firstRun.shown.size());
+    EXPECT_EQ(QStringLiteral("Options file not exist!  Initializing With Deffault Values!"), firstRun.shown[0].text);
+    EXPECT_TRUE(heardInDialog);
+    EXPECT_EQ((std::vector<Bytes>{{0x90, 60, 100}, {0xE0, 0x00, 0x52}, {0x80, 60, 0}}), Heard(synthA));
+    // Output 2 was cut while the note sounded: it got the note-off and a centred bend at once.
+    EXPECT_EQ((std::vector<Bytes>{{0x90, 60, 100}, {0xE0, 0x00, 0x52}, {0xE0, 0x00, 0x40}, {0x80, 60, 64}}),
+              Heard(synthB));
+
+    std::ifstream saved(OptionsFileName, std::ios::binary);
+    const Bytes file(std::istreambuf_iterator<char>(saved), {});
+    ASSERT_EQ(44u, file.size());
+    const int32_t* selections = reinterpret_cast<const int32_t*>(file.data());
+    EXPECT_EQ((std::vector<int32_t>{1, 0, 0, 1, 2, 0}), std::vector<int32_t>(selections, selections + 6));
+
+    // The second start restores all of it from the file.
+    RoutingOptions = TRoutingOptions{};
+    const size_t heardBefore = synthA.received().size();
+    NoticeCatcher secondRun([&] {
+        keys.play({0xD0, 0x7F});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return synthA.received().size() == heardBefore + 1; }, 5000));
+        QTest::keyClick(MainForm, Qt::Key_Escape);
+    });
+    EXPECT_EQ(0, RunProgram());
+    EXPECT_TRUE(secondRun.shown.empty());
+    ASSERT_EQ(heardBefore + 1, synthA.received().size());
+    EXPECT_EQ((Bytes{0xE0, 0x00, 0x7F}), Heard(synthA).back());
+}
+
+}  // namespace

@@ -1,0 +1,264 @@
+#include "SetupForm.h"
+
+#include "MainForm.h"
+#include "MidiPorts.h"
+#include "Notices.h"
+#include "OptionsFile.h"
+#include "RoutingSettings.h"
+#include "SoundingNotes.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+
+TSetupForm* SetupForm = nullptr;
+
+namespace {
+
+constexpr const char* CheckItems[5] = {"To Output 1", "To Output 2", "To Output 3", "AT to PB", "Ch Voice Only"};
+
+QLabel* Label(QWidget* parent, const char* name, QRect geometry, const char* text)
+{
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(geometry);
+    return label;
+}
+
+QComboBox* DeviceList(QWidget* parent, const char* name, QRect geometry, const std::vector<std::string>& entries,
+                      int32_t selection)
+{
+    auto* list = new QComboBox(parent);
+    list->setObjectName(QString::fromLatin1(name));
+    list->setGeometry(geometry);
+    list->setEditable(false);
+    for (const std::string& entry : entries)
+        list->addItem(QString::fromLocal8Bit(entry.c_str()));
+    list->setCurrentIndex(selection);
+    return list;
+}
+
+QListWidget* CheckList(QWidget* parent, const char* name, QRect geometry, int n)
+{
+    auto* list = new QListWidget(parent);
+    list->setObjectName(QString::fromLatin1(name));
+    list->setGeometry(geometry);
+    list->setUniformItemSizes(true);
+    const int32_t mask = RoutingOptions.RouteMask[n - 1];
+    const bool states[5] = {(mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0, RoutingOptions.AtToPb[n - 1] != 0,
+                            ChannelVoiceOnly(n)};
+    for (int i = 0; i < 5; ++i) {
+        auto* item = new QListWidgetItem(QString::fromLatin1(CheckItems[i]), list);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState(states[i] ? Qt::Checked : Qt::Unchecked);
+        item->setSizeHint(QSize(0, 13));
+    }
+    return list;
+}
+
+int VirtualKey(const QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        return 27;
+    case Qt::Key_F2:
+        return 113;
+    default:
+        return 0;
+    }
+}
+
+}  // namespace
+
+TSetupForm::TSetupForm(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint)
+{
+    setObjectName(QStringLiteral("SetupForm"));
+    setWindowTitle(QStringLiteral(" MIDI Setup Dialog"));
+    setFixedSize(377, 361);
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    setFont(font);
+    build();
+    // Key preview: Esc and F2 reach the dialog whatever has the focus.
+    qApp->installEventFilter(this);
+}
+
+TSetupForm::~TSetupForm()
+{
+    if (SetupForm == this)
+        SetupForm = nullptr;
+}
+
+void TSetupForm::build()
+{
+    auto* devices = new QGroupBox(QStringLiteral("MIDI In/Out Devices Setup"), this);
+    devices->setObjectName(QStringLiteral("GroupBox1"));
+    devices->setGeometry(8, 8, 233, 305);
+    Label(devices, "Label1", {8, 16, 59, 13}, "MIDI Input 1");
+    m_inputs[0] = DeviceList(devices, "Input1ComboBox", {8, 32, 217, 21}, InDeviceNames, OpenSelection[InputPort(1)]);
+    Label(devices, "Label9", {8, 56, 59, 13}, "MIDI Input 2");
+    m_inputs[1] = DeviceList(devices, "Input2ComboBox", {8, 72, 217, 21}, InDeviceNames, OpenSelection[InputPort(2)]);
+    Label(devices, "Label5", {8, 96, 59, 13}, "MIDI Input 3");
+    m_inputs[2] = DeviceList(devices, "Input3ComboBox", {8, 112, 217, 21}, InDeviceNames, OpenSelection[InputPort(3)]);
+    auto* separator = new QFrame(devices);
+    separator->setObjectName(QStringLiteral("Bevel1"));
+    separator->setGeometry(8, 160, 217, 9);
+    separator->setFrameShape(QFrame::HLine);
+    separator->setFrameShadow(QFrame::Sunken);
+    separator->setFrameRect(QRect(0, 0, 217, 2));  // the top edge only
+    Label(devices, "Label2", {8, 176, 67, 13}, "MIDI Output 1");
+    m_outputs[0] = DeviceList(devices, "Out1ComboBox", {8, 192, 217, 21}, OutDeviceNames, OpenSelection[OutputPort(1)]);
+    Label(devices, "Label3", {8, 216, 67, 13}, "MIDI Output 2");
+    m_outputs[1] = DeviceList(devices, "Out2ComboBox", {8, 232, 217, 21}, OutDeviceNames, OpenSelection[OutputPort(2)]);
+    Label(devices, "Label4", {8, 256, 67, 13}, "MIDI Output 3");
+    m_outputs[2] = DeviceList(devices, "Out3ComboBox", {8, 272, 217, 21}, OutDeviceNames, OpenSelection[OutputPort(3)]);
+
+    auto* save = new QPushButton(QStringLiteral("Save as \"Deffault\""), this);
+    save->setObjectName(QStringLiteral("Button1"));
+    save->setGeometry(8, 328, 361, 25);
+    save->setAutoDefault(false);
+    QFont bold = save->font();
+    bold.setBold(true);
+    save->setFont(bold);
+
+    auto* thru = new QGroupBox(QStringLiteral("MIDI THRU Settings"), this);
+    thru->setObjectName(QStringLiteral("GroupBox2"));
+    thru->setGeometry(248, 8, 121, 305);
+    Label(thru, "Label6", {8, 16, 33, 13}, "Input 1");
+    m_checkLists[0] = CheckList(thru, "CheckListBox1", {8, 32, 105, 73}, 1);
+    Label(thru, "Label7", {8, 112, 33, 13}, "Input 2");
+    m_checkLists[1] = CheckList(thru, "CheckListBox2", {8, 128, 105, 73}, 2);
+    Label(thru, "Label8", {8, 208, 33, 13}, "Input 3");
+    m_checkLists[2] = CheckList(thru, "CheckListBox3", {8, 224, 105, 73}, 3);
+
+    // Tab order: the devices group (its lists in their own order), the save
+    // button, the thru group.
+    QWidget* order[] = {m_inputs[0],  m_outputs[0], m_outputs[1],     m_inputs[1],      m_inputs[2],
+                        m_outputs[2], save,         m_checkLists[0], m_checkLists[1], m_checkLists[2]};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+
+    // Connected after everything is set, so that setting from code fires nothing.
+    connect(m_inputs[0], &QComboBox::activated, this, &TSetupForm::Input1ComboBoxChange);
+    connect(m_inputs[1], &QComboBox::activated, this, &TSetupForm::Input2ComboBoxChange);
+    connect(m_inputs[2], &QComboBox::activated, this, &TSetupForm::Input3ComboBoxChange);
+    connect(m_outputs[0], &QComboBox::activated, this, &TSetupForm::Out1ComboBoxChange);
+    connect(m_outputs[1], &QComboBox::activated, this, &TSetupForm::Out2ComboBoxChange);
+    connect(m_outputs[2], &QComboBox::activated, this, &TSetupForm::Out3ComboBoxChange);
+    connect(m_checkLists[0], &QListWidget::itemChanged, this, &TSetupForm::CheckListBox1ClickCheck);
+    connect(m_checkLists[1], &QListWidget::itemChanged, this, &TSetupForm::CheckListBox2ClickCheck);
+    connect(m_checkLists[2], &QListWidget::itemChanged, this, &TSetupForm::CheckListBox3ClickCheck);
+    connect(save, &QPushButton::clicked, this, &TSetupForm::Button1Click);
+}
+
+void TSetupForm::inputChange(int n)
+{
+    QComboBox* list = m_inputs[n - 1];
+    SelectInput(n, list->currentIndex());
+    // After a failed open the list shows what is really open.
+    list->setCurrentIndex(OpenSelection[InputPort(n)]);
+}
+
+void TSetupForm::outputChange(int n)
+{
+    QComboBox* list = m_outputs[n - 1];
+    SelectOutput(n, list->currentIndex());
+    list->setCurrentIndex(OpenSelection[OutputPort(n)]);
+}
+
+void TSetupForm::ApplyRoutingChecks()
+{
+    for (int n = 1; n <= 3; ++n) {
+        const QListWidget* list = m_checkLists[n - 1];
+        const auto checked = [list](int item) { return list->item(item)->checkState() == Qt::Checked; };
+        const int32_t mask = (checked(0) ? 1 : 0) + (checked(1) ? 2 : 0) + (checked(2) ? 4 : 0);
+        SetRouting(n, mask, checked(3), checked(4));
+    }
+    if (MainForm)
+        MainForm->RefreshRoutingDisplay();
+}
+
+void TSetupForm::Button1Click()
+{
+    RunHandler([] { SaveOptions(); });
+}
+
+void TSetupForm::FormKeyDown(int key)
+{
+    if (key == 27 || key == 113)
+        done(QDialog::Accepted);
+}
+
+bool TSetupForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType() ||
+        static_cast<QWidget*>(watched)->window() != this)
+        return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (const int code = VirtualKey(key)) {
+        FormKeyDown(code);
+        return true;
+    }
+    for (int n = 1; n <= 3; ++n) {
+        for (const bool input : {true, false}) {
+            QComboBox* list = input ? m_inputs[n - 1] : m_outputs[n - 1];
+            if (watched != list)
+                continue;
+            // Backspace re-chooses the entry the list shows: the port closes
+            // and opens again.
+            if (key->key() == Qt::Key_Backspace) {
+                input ? inputChange(n) : outputChange(n);
+                return true;
+            }
+            if (typeToFind(list, key)) {
+                input ? inputChange(n) : outputChange(n);
+                return true;
+            }
+            return false;
+        }
+    }
+    return false;
+}
+
+bool TSetupForm::typeToFind(QComboBox* list, const QKeyEvent* key)
+{
+    const QString text = key->text();
+    if (text.isEmpty() || !text.at(0).isPrint() || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+        return false;
+    // Letters less than 500 ms apart build one prefix; a new prefix starts
+    // after the entry shown, so one letter typed again steps through the
+    // entries it starts.
+    const bool continuing = m_typed.isValid() && m_typed.elapsed() < 500 && m_typedIn == list;
+    m_prefix = continuing ? m_prefix + text : text;
+    m_typed.start();
+    m_typedIn = list;
+    const int count = list->count();
+    const int first = list->currentIndex() + (continuing ? 0 : 1);
+    for (int i = 0; i < count; ++i) {
+        const int index = ((first + i) % count + count) % count;
+        if (list->itemText(index).startsWith(m_prefix, Qt::CaseInsensitive)) {
+            if (index == list->currentIndex())
+                return false;
+            list->setCurrentIndex(index);
+            return true;
+        }
+    }
+    return false;
+}
+
+void ShowSetupDialog(TMainForm* owner)
+{
+    TSetupForm dialog(owner);
+    SetupForm = &dialog;
+    if (const QScreen* screen = dialog.screen())
+        dialog.move(screen->availableGeometry().center() - dialog.rect().center());
+    dialog.exec();
+    dialog.hide();
+}
