@@ -1,13 +1,16 @@
 #include "TempDirectory.h"
 
-#include <cstdlib>
+#include <chrono>
+#include <random>
 #include <string>
 
 TempDirectory::TempDirectory() : m_previous(std::filesystem::current_path())
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "roraridov-XXXXXX").string();
-    if (mkdtemp(pattern.data()))
-        m_path = pattern;
+    std::mt19937_64 random(std::random_device{}() ^
+                           static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    do {
+        m_path = std::filesystem::temp_directory_path() / ("roraridov-" + std::to_string(random() % 1000000000));
+    } while (!std::filesystem::create_directory(m_path));
     std::filesystem::current_path(m_path);
 }
 

@@ -1,0 +1,78 @@
+#include "OptionsFileIo.h"
+
+#include <string>
+
+#include <windows.h>
+
+namespace {
+
+std::wstring Wide(const char* name)
+{
+    const int length = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+    std::wstring wide(length > 0 ? length - 1 : 0, L'\0');
+    if (length > 0)
+        MultiByteToWideChar(CP_ACP, 0, name, -1, wide.data(), length);
+    return wide;
+}
+
+// Share mode 0: while this handle is open nobody else may open the file,
+// and a file someone else has open cannot be opened here.
+HANDLE OpenExclusive(const std::wstring& name, DWORD access, DWORD disposition)
+{
+    return CreateFileW(name.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+bool OptionsFileExists(const char* name)
+{
+    const DWORD attributes = GetFileAttributesW(Wide(name).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool ReadOptionsFile(const char* name, void* buffer, size_t size, size_t& got)
+{
+    const HANDLE file = OpenExclusive(Wide(name), GENERIC_READ, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    got = 0;
+    auto* bytes = static_cast<char*>(buffer);
+    while (got < size) {
+        DWORD read = 0;
+        if (!ReadFile(file, bytes + got, static_cast<DWORD>(size - got), &read, nullptr) || read == 0)
+            break;
+        got += read;
+    }
+    CloseHandle(file);
+    return true;
+}
+
+SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size)
+{
+    const std::wstring target = Wide(name);
+    // Anyone holding the old file keeps us from replacing it.
+    if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        const HANDLE old = OpenExclusive(target, GENERIC_READ, OPEN_EXISTING);
+        if (old == INVALID_HANDLE_VALUE)
+            return SaveResult::CannotCreate;
+        CloseHandle(old);
+    }
+
+    const std::wstring temporary = target + L".new";
+    const HANDLE file = OpenExclusive(temporary, GENERIC_WRITE, CREATE_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE)
+        return SaveResult::CannotCreate;
+    DWORD written = 0;
+    const bool whole = WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) && written == size &&
+                       FlushFileBuffers(file);
+    CloseHandle(file);
+    if (!whole) {
+        DeleteFileW(temporary.c_str());
+        return SaveResult::ShortWrite;
+    }
+    if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temporary.c_str());
+        return SaveResult::CannotCreate;
+    }
+    return SaveResult::Saved;
+}
