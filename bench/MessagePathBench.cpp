@@ -12,6 +12,9 @@
 
 #include <QCoreApplication>
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int Batch = 1024;  // below the ring's capacity
@@ -63,23 +66,19 @@ void BM_CaptureWithWakeUp(benchmark::State& state)
 }
 BENCHMARK(BM_CaptureWithWakeUp);
 
-// Every capture pays the system call: the main loop answers each one.
-void BM_CaptureWithWakeUpEachTime(benchmark::State& state)
+// What a wake-up costs when none is pending: the eventfd write that sets it
+// and the read that resets it on the main thread.
+void BM_EventFdSetAndReset(benchmark::State& state)
 {
-    ResetEngine();
-    QObject receiver;
-    WakeUpEvent wake(&receiver);
-    SetWakeUpTarget(&wake);
+    const int fd = eventfd(0, EFD_NONBLOCK);
     for (auto _ : state) {
-        MidiInputProc<1>(nullptr, MIM_DATA, 0, 0x403C90, 0);
-        state.PauseTiming();
-        ResetEventRing();
-        QCoreApplication::processEvents();
-        state.ResumeTiming();
+        uint64_t value = 1;
+        benchmark::DoNotOptimize(write(fd, &value, sizeof value));
+        benchmark::DoNotOptimize(read(fd, &value, sizeof value));
     }
-    ResetEngine();
+    close(fd);
 }
-BENCHMARK(BM_CaptureWithWakeUpEachTime);
+BENCHMARK(BM_EventFdSetAndReset);
 
 // Drains and routes one entry to `state.range(0)` open outputs.
 void BM_DrainAndRoute(benchmark::State& state)

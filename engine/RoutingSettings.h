@@ -2,6 +2,7 @@
 
 #include "MidiDeviceService.h"
 
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cstddef>
@@ -54,4 +55,14 @@ inline bool ChannelVoiceOnly(int input)
 inline void SetChannelVoiceOnly(int input, bool on)
 {
     std::atomic_ref<uint8_t>(RoutingOptions.ChVoiceOnly[input - 1]).store(on ? 1 : 0, std::memory_order_relaxed);
+}
+
+// Input n's five settings in the order the windows show them: routed to
+// output 1, 2 and 3 (the low three bits of its mask), pressure to bend,
+// channel voice only.
+inline std::array<bool, 5> InputSettings(int n)
+{
+    const int32_t mask = RoutingOptions.RouteMask[n - 1];
+    return {(mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0, RoutingOptions.AtToPb[n - 1] != 0,
+            ChannelVoiceOnly(n)};
 }

@@ -1,5 +1,6 @@
 #include "AlsaDeviceService.h"
 
+#include "DeviceNames.h"
 #include "MidiBytes.h"
 
 #include <rtmidi/RtMidi.h>
@@ -66,22 +67,12 @@ public:
 
     MmResult midiInGetDevCapsA(uint32_t device, MidiInCaps* caps, uint32_t size) override
     {
-        if (device >= m_inputs.size())
-            return MMSYSERR_BADDEVICEID;
-        if (!caps || size < sizeof *caps)
-            return MMSYSERR_INVALPARAM;
-        CopyProductName(caps->szPname, m_inputs[device].c_str());
-        return MMSYSERR_NOERROR;
+        return DescribeDevice(m_inputs, device, caps, size);
     }
 
     MmResult midiOutGetDevCapsA(uint32_t device, MidiOutCaps* caps, uint32_t size) override
     {
-        if (device >= m_outputs.size())
-            return MMSYSERR_BADDEVICEID;
-        if (!caps || size < sizeof *caps)
-            return MMSYSERR_INVALPARAM;
-        CopyProductName(caps->szPname, m_outputs[device].c_str());
-        return MMSYSERR_NOERROR;
+        return DescribeDevice(m_outputs, device, caps, size);
     }
 
     MmResult midiInOpen(MidiHandle* slot, uint32_t device, MidiInProc callback, uintptr_t instance,

@@ -1,5 +1,6 @@
 #include "JackDeviceService.h"
 
+#include "DeviceNames.h"
 #include "MidiBytes.h"
 
 #include <jack/jack.h>
@@ -46,14 +47,20 @@ public:
     bool start();
 
     uint32_t midiInGetNumDevs() override { return static_cast<uint32_t>(m_sources.size()); }
-    MmResult midiInGetDevCapsA(uint32_t device, MidiInCaps* caps, uint32_t size) override;
+    MmResult midiInGetDevCapsA(uint32_t device, MidiInCaps* caps, uint32_t size) override
+    {
+        return DescribeDevice(m_sources, device, caps, size);
+    }
     MmResult midiInOpen(MidiHandle* slot, uint32_t device, MidiInProc callback, uintptr_t instance,
                         uint32_t flags) override;
     MmResult midiInStart(MidiHandle handle) override;
     MmResult midiInClose(MidiHandle handle) override;
 
     uint32_t midiOutGetNumDevs() override { return static_cast<uint32_t>(m_sinks.size()); }
-    MmResult midiOutGetDevCapsA(uint32_t device, MidiOutCaps* caps, uint32_t size) override;
+    MmResult midiOutGetDevCapsA(uint32_t device, MidiOutCaps* caps, uint32_t size) override
+    {
+        return DescribeDevice(m_sinks, device, caps, size);
+    }
     MmResult midiOutOpen(MidiHandle* slot, uint32_t device, uintptr_t callback, uintptr_t instance,
                          uint32_t flags) override;
     MmResult midiOutShortMsg(MidiHandle handle, uint32_t message) override;
@@ -202,26 +209,6 @@ void JackDeviceService::transmit(JackPort& out, jack_nframes_t frames)
         }
     }
     out.busy.store(false, std::memory_order_release);
-}
-
-MmResult JackDeviceService::midiInGetDevCapsA(uint32_t device, MidiInCaps* caps, uint32_t size)
-{
-    if (device >= m_sources.size())
-        return MMSYSERR_BADDEVICEID;
-    if (!caps || size < sizeof *caps)
-        return MMSYSERR_INVALPARAM;
-    CopyProductName(caps->szPname, m_sources[device].c_str());
-    return MMSYSERR_NOERROR;
-}
-
-MmResult JackDeviceService::midiOutGetDevCapsA(uint32_t device, MidiOutCaps* caps, uint32_t size)
-{
-    if (device >= m_sinks.size())
-        return MMSYSERR_BADDEVICEID;
-    if (!caps || size < sizeof *caps)
-        return MMSYSERR_INVALPARAM;
-    CopyProductName(caps->szPname, m_sinks[device].c_str());
-    return MMSYSERR_NOERROR;
 }
 
 MmResult JackDeviceService::midiInOpen(MidiHandle* slot, uint32_t device, MidiInProc callback, uintptr_t instance,

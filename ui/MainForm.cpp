@@ -6,6 +6,7 @@
 #include "Pictures.h"
 #include "RoutingSettings.h"
 #include "SetupForm.h"
+#include "VirtualKeys.h"
 #include "WakeUpEvent.h"
 
 #include <QApplication>
@@ -77,17 +78,6 @@ void LampHook(int port, bool lit)
         MainForm->setLamp(port, lit);
 }
 
-int VirtualKey(const QKeyEvent* event)
-{
-    switch (event->key()) {
-    case Qt::Key_Escape:
-        return 27;
-    case Qt::Key_F2:
-        return 113;
-    default:
-        return 0;
-    }
-}
 
 }  // namespace
 
@@ -194,9 +184,7 @@ void TMainForm::RefreshRoutingDisplay()
     // Per input: "To Out 1..3", "AT to PB", "ChV Only" as check box numbers.
     static constexpr int Mapping[3][5] = {{1, 2, 3, 10, 11}, {4, 5, 6, 13, 12}, {7, 8, 9, 15, 14}};
     for (int n = 1; n <= 3; ++n) {
-        const int32_t mask = RoutingOptions.RouteMask[n - 1];
-        const bool states[5] = {(mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0, RoutingOptions.AtToPb[n - 1] != 0,
-                                ChannelVoiceOnly(n)};
+        const auto states = InputSettings(n);
         for (int item = 0; item < 5; ++item)
             m_checkBoxes[Mapping[n - 1][item] - 1]->setChecked(states[item]);
     }
@@ -204,9 +192,9 @@ void TMainForm::RefreshRoutingDisplay()
 
 void TMainForm::FormKeyDown(int key)
 {
-    if (key == 27)
+    if (key == VirtualKeyEscape)
         close();
-    else if (key == 113 && OpenSetupDialog)
+    else if (key == VirtualKeyF2 && OpenSetupDialog)
         OpenSetupDialog(this);
 }
 
@@ -224,7 +212,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->window() == this) {
-        if (const int key = VirtualKey(static_cast<QKeyEvent*>(event))) {
+        if (const int key = VirtualKeyCode(static_cast<QKeyEvent*>(event))) {
             FormKeyDown(key);
             return true;
         }

@@ -6,6 +6,7 @@
 #include "OptionsFile.h"
 #include "RoutingSettings.h"
 #include "SoundingNotes.h"
+#include "VirtualKeys.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -50,9 +51,7 @@ QListWidget* CheckList(QWidget* parent, const char* name, QRect geometry, int n)
     list->setObjectName(QString::fromLatin1(name));
     list->setGeometry(geometry);
     list->setUniformItemSizes(true);
-    const int32_t mask = RoutingOptions.RouteMask[n - 1];
-    const bool states[5] = {(mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0, RoutingOptions.AtToPb[n - 1] != 0,
-                            ChannelVoiceOnly(n)};
+    const auto states = InputSettings(n);
     for (int i = 0; i < 5; ++i) {
         auto* item = new QListWidgetItem(QString::fromLatin1(CheckItems[i]), list);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
@@ -60,18 +59,6 @@ QListWidget* CheckList(QWidget* parent, const char* name, QRect geometry, int n)
         item->setSizeHint(QSize(0, 13));
     }
     return list;
-}
-
-int VirtualKey(const QKeyEvent* event)
-{
-    switch (event->key()) {
-    case Qt::Key_Escape:
-        return 27;
-    case Qt::Key_F2:
-        return 113;
-    default:
-        return 0;
-    }
 }
 
 }  // namespace
@@ -192,7 +179,7 @@ void TSetupForm::Button1Click()
 
 void TSetupForm::FormKeyDown(int key)
 {
-    if (key == 27 || key == 113)
+    if (key == VirtualKeyEscape || key == VirtualKeyF2)
         done(QDialog::Accepted);
 }
 
@@ -202,7 +189,7 @@ bool TSetupForm::eventFilter(QObject* watched, QEvent* event)
         static_cast<QWidget*>(watched)->window() != this)
         return false;
     auto* key = static_cast<QKeyEvent*>(event);
-    if (const int code = VirtualKey(key)) {
+    if (const int code = VirtualKeyCode(key)) {
         FormKeyDown(code);
         return true;
     }

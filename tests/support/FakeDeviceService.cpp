@@ -1,6 +1,7 @@
 #include "FakeDeviceService.h"
 
 #include "AllocationCounter.h"
+#include "DeviceNames.h"
 #include "MidiBytes.h"
 
 struct FakeDeviceService::Port {
@@ -137,12 +138,7 @@ uint32_t FakeDeviceService::midiInGetNumDevs()
 
 MmResult FakeDeviceService::midiInGetDevCapsA(uint32_t device, MidiInCaps* caps, uint32_t size)
 {
-    if (device >= m_inputs.size())
-        return MMSYSERR_BADDEVICEID;
-    if (!caps || size < sizeof *caps)
-        return MMSYSERR_INVALPARAM;
-    CopyProductName(caps->szPname, m_inputs[device].c_str());
-    return MMSYSERR_NOERROR;
+    return DescribeDevice(m_inputs, device, caps, size);
 }
 
 MmResult FakeDeviceService::midiInOpen(MidiHandle* slot, uint32_t device, MidiInProc callback, uintptr_t instance,
@@ -176,12 +172,7 @@ uint32_t FakeDeviceService::midiOutGetNumDevs()
 
 MmResult FakeDeviceService::midiOutGetDevCapsA(uint32_t device, MidiOutCaps* caps, uint32_t size)
 {
-    if (device >= m_outputs.size())
-        return MMSYSERR_BADDEVICEID;
-    if (!caps || size < sizeof *caps)
-        return MMSYSERR_INVALPARAM;
-    CopyProductName(caps->szPname, m_outputs[device].c_str());
-    return MMSYSERR_NOERROR;
+    return DescribeDevice(m_outputs, device, caps, size);
 }
 
 MmResult FakeDeviceService::midiOutOpen(MidiHandle* slot, uint32_t device, uintptr_t callback, uintptr_t instance,
