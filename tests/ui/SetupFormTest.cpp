@@ -135,7 +135,13 @@ TEST_F(SetupDialog, IsLaidOutAsDesigned)
         for (const auto& c : controls) {
             QWidget* widget = child<QWidget>(dialog, c.name);
             ASSERT_NE(nullptr, widget);
-            EXPECT_EQ(c.geometry, widget->geometry()) << c.name;
+            if (qobject_cast<QLabel*>(widget)) {  // sized to its text, never narrower than laid out
+                EXPECT_EQ(c.geometry.topLeft(), widget->geometry().topLeft()) << c.name;
+                EXPECT_EQ(c.geometry.height(), widget->height()) << c.name;
+                EXPECT_GE(widget->width(), c.geometry.width()) << c.name;
+            } else {
+                EXPECT_EQ(c.geometry, widget->geometry()) << c.name;
+            }
             if (!c.text)
                 continue;
             if (auto* label = qobject_cast<QLabel*>(widget)) {
