@@ -2,6 +2,7 @@
 
 #include <jack/midiport.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -80,6 +81,12 @@ const std::vector<JackPeer::Event>& JackPeer::received()
     return m_received;
 }
 
+void JackPeer::forget()
+{
+    received();
+    m_received.clear();
+}
+
 int JackPeer::Process(jack_nframes_t frames, void* self)
 {
     auto* peer = static_cast<JackPeer*>(self);
@@ -114,4 +121,22 @@ int JackPeer::Process(jack_nframes_t frames, void* self)
         }
     }
     return 0;
+}
+
+bool PrimePath(JackPeer& keyboard, std::initializer_list<JackPeer*> synths,
+               const std::function<bool(const std::function<bool()>&, int)>& waitFor)
+{
+    const std::function<bool()> allHeard = [&] {
+        return std::all_of(synths.begin(), synths.end(), [](JackPeer* synth) { return !synth->received().empty(); });
+    };
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        keyboard.play({0x8F, 0, 0});
+        if (waitFor(allHeard, 250)) {
+            waitFor([] { return false; }, 50);  // lets late copies of earlier attempts in
+            for (JackPeer* synth : synths)
+                synth->forget();
+            return true;
+        }
+    }
+    return false;
 }

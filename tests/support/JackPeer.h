@@ -4,6 +4,8 @@
 #include <jack/ringbuffer.h>
 
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,8 @@ public:
     const std::vector<Stamp>& playedAt();
     // Everything received so far, in order.
     const std::vector<Event>& received();
+    // Forgets everything received so far.
+    void forget();
 
     // The peer's client goes away, as when the program behind it exits.
     void exit();
@@ -61,3 +65,10 @@ struct JackPeerRecord {
     jack_nframes_t frame;
     jack_time_t usecs;
 };
+
+// A connection takes effect at a cycle boundary, so what a keyboard plays
+// right after a port opens may go nowhere. Plays a harmless note-off until
+// every synth has heard it (the path works), then has them forget it.
+// `waitFor(condition, milliseconds)` waits the way the caller's main loop does.
+bool PrimePath(JackPeer& keyboard, std::initializer_list<JackPeer*> synths,
+               const std::function<bool(const std::function<bool()>&, int)>& waitFor);
