@@ -45,7 +45,6 @@ int RunProgram()
         FailureNotice(QString::fromLocal8Bit(failure.what()));
         result = 1;
     }
-    // What is left in the ring is never sent; the windows go with the process.
     if (hook)
         qApp->removeEventFilter(hook.get());
     hook.reset();

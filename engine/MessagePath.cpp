@@ -32,11 +32,8 @@ void RouteEntry(uint32_t entry)
 
     const int32_t mask = RoutingOptions.RouteMask[n - 1];
     for (int k = 1; k <= 3; ++k) {
-        if (mask & (1 << (k - 1))) {
-            SendToOutput(k, out);
-            if (OpenSelection[OutputPort(k)] != 0)
-                TrackSent(static_cast<int>(n), k, out, fromPressure);
-        }
+        if ((mask & (1 << (k - 1))) && SendToOutput(k, out))
+            TrackSent(static_cast<int>(n), k, out, fromPressure);
     }
 }
 
@@ -80,12 +77,14 @@ uint32_t PressureToPitchBend(uint8_t status, uint8_t pressure)
     return 0xE0u | (status & 0x0Fu) | ((((pressure & 0x7Fu) >> 1) + 64u) << 16);
 }
 
-void SendToOutput(int k, uint32_t message)
+bool SendToOutput(int k, uint32_t message)
 {
     const int port = OutputPort(k);
     LightLamp(port);
-    if (OpenSelection[port] != 0)
-        DeviceService->midiOutShortMsg(DeviceHandles[port], message);
+    if (OpenSelection[port] == 0)
+        return false;
+    DeviceService->midiOutShortMsg(DeviceHandles[port], message);
+    return true;
 }
 
 void DecayActivity()

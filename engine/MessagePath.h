@@ -36,7 +36,9 @@ void ApplicationMessage(uint32_t message, bool& handled);
 void DrainEvents();
 
 // Lights output k's lamp and, if output k is open, sends the message on it.
-void SendToOutput(int k, uint32_t message);
+// Returns whether it was handed to the device (the send's own result is not
+// looked at).
+bool SendToOutput(int k, uint32_t message);
 
 // The 300 ms tick: puts out the lamps that saw no traffic since the last one.
 void DecayActivity();

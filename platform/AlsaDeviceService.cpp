@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <type_traits>
 #include <unistd.h>
 
 namespace {
@@ -80,27 +81,10 @@ public:
     {
         if (!slot || !callback || flags != CALLBACK_FUNCTION)
             return MMSYSERR_INVALPARAM;
-        if (device >= m_inputs.size())
-            return MMSYSERR_BADDEVICEID;
         auto port = std::make_unique<AlsaPort>();
         port->callback = callback;
         port->instance = instance;
-        try {
-            port->in = std::make_unique<RtMidiIn>(SequencerApi, m_clientName);
-            port->in->setErrorCallback(&NoteError, port.get());
-            port->in->ignoreTypes(false, false, false);
-            const AlsaPortLookup found = FindAlsaPort(device, m_inputs, PortNames(*port->in));
-            if (found.result != MMSYSERR_NOERROR)
-                return found.result;
-            port->in->setCallback(&Deliver, port.get());
-            port->in->openPort(found.index, "in");
-        } catch (const RtMidiError&) {
-            return MIDIERR_NODEVICE;
-        }
-        if (port->failed)
-            return MIDIERR_NODEVICE;
-        *slot = reinterpret_cast<MidiHandle>(port.release());
-        return MMSYSERR_NOERROR;
+        return open(slot, std::move(port), &AlsaPort::in, device, m_inputs, "in");
     }
 
     MmResult midiInStart(MidiHandle handle) override
@@ -125,23 +109,7 @@ public:
     {
         if (!slot || callback != 0 || flags != CALLBACK_NULL)
             return MMSYSERR_INVALPARAM;
-        if (device >= m_outputs.size())
-            return MMSYSERR_BADDEVICEID;
-        auto port = std::make_unique<AlsaPort>();
-        try {
-            port->out = std::make_unique<RtMidiOut>(SequencerApi, m_clientName);
-            port->out->setErrorCallback(&NoteError, port.get());
-            const AlsaPortLookup found = FindAlsaPort(device, m_outputs, PortNames(*port->out));
-            if (found.result != MMSYSERR_NOERROR)
-                return found.result;
-            port->out->openPort(found.index, "out");
-        } catch (const RtMidiError&) {
-            return MIDIERR_NODEVICE;
-        }
-        if (port->failed)
-            return MIDIERR_NODEVICE;
-        *slot = reinterpret_cast<MidiHandle>(port.release());
-        return MMSYSERR_NOERROR;
+        return open(slot, std::make_unique<AlsaPort>(), &AlsaPort::out, device, m_outputs, "out");
     }
 
     MmResult midiOutShortMsg(MidiHandle handle, uint32_t message) override
@@ -165,6 +133,35 @@ public:
     }
 
 private:
+    // Each port is a sequencer client of its own (an RtMidi object), opened
+    // on the port that now carries the name listed at enumeration.
+    template <typename Rt>
+    MmResult open(MidiHandle* slot, std::unique_ptr<AlsaPort> port, std::unique_ptr<Rt> AlsaPort::*side,
+                  uint32_t device, const std::vector<std::string>& names, const char* portName)
+    {
+        if (device >= names.size())
+            return MMSYSERR_BADDEVICEID;
+        try {
+            auto& rt = (*port).*side;
+            rt = std::make_unique<Rt>(SequencerApi, m_clientName);
+            rt->setErrorCallback(&NoteError, port.get());
+            const AlsaPortLookup found = FindAlsaPort(device, names, PortNames(*rt));
+            if (found.result != MMSYSERR_NOERROR)
+                return found.result;
+            if constexpr (std::is_same_v<Rt, RtMidiIn>) {
+                rt->ignoreTypes(false, false, false);
+                rt->setCallback(&Deliver, port.get());
+            }
+            rt->openPort(found.index, portName);
+        } catch (const RtMidiError&) {
+            return MIDIERR_NODEVICE;
+        }
+        if (port->failed)
+            return MIDIERR_NODEVICE;
+        *slot = reinterpret_cast<MidiHandle>(port.release());
+        return MMSYSERR_NOERROR;
+    }
+
     std::string m_clientName;
     std::vector<std::string> m_inputs;
     std::vector<std::string> m_outputs;

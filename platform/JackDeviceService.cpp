@@ -256,16 +256,14 @@ MmResult JackDeviceService::open(MidiHandle* slot, std::array<JackPort, PortsPer
         jack_ringbuffer_reset(record.outgoing);
     record.port.store(port, std::memory_order_seq_cst);
 
+    record.inUse = true;
+
     const char* own = jack_port_name(port);
     const int connected = input ? jack_connect(m_client, peer.c_str(), own) : jack_connect(m_client, own, peer.c_str());
     if (connected != 0 && connected != EEXIST) {
-        record.port.store(nullptr, std::memory_order_seq_cst);
-        while (record.busy.load(std::memory_order_seq_cst))
-            std::this_thread::yield();
-        jack_port_unregister(m_client, port);
+        close(&record);
         return MIDIERR_NODEVICE;
     }
-    record.inUse = true;
     *slot = reinterpret_cast<MidiHandle>(&record);
     return MMSYSERR_NOERROR;
 }

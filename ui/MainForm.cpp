@@ -102,11 +102,11 @@ TMainForm::TMainForm(QWidget* parent)
     // Key preview: Esc and F2 reach the window whatever has the focus.
     qApp->installEventFilter(this);
 
-    m_timer = new QTimer(this);
-    m_timer->setObjectName(QStringLiteral("Timer"));
-    m_timer->setInterval(300);
-    connect(m_timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
-    m_timer->start();
+    auto* timer = new QTimer(this);
+    timer->setObjectName(QStringLiteral("Timer"));
+    timer->setInterval(300);
+    connect(timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
+    timer->start();
 
     MainForm = this;
     EngineHooks.SetLamp = &LampHook;

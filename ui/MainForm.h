@@ -6,7 +6,6 @@
 
 class LampShape;
 class QCheckBox;
-class QTimer;
 class WakeUpEvent;
 
 // The main window: shows the routing read-only and the six lamps, puts the
@@ -38,7 +37,6 @@ private:
     void build();
 
     WakeUpEvent* m_wakeUp;
-    QTimer* m_timer = nullptr;
     std::array<LampShape*, 6> m_lamps{};  // port order
     std::array<QCheckBox*, 15> m_checkBoxes{};  // CheckBox1 .. CheckBox15
     bool m_centred = false;

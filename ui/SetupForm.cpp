@@ -203,27 +203,28 @@ bool TSetupForm::eventFilter(QObject* watched, QEvent* event)
             QComboBox* list = input ? m_inputs[n - 1] : m_outputs[n - 1];
             if (watched != list)
                 continue;
+            const auto change = [&] { input ? inputChange(n) : outputChange(n); };
             // Backspace re-chooses the entry the list shows: the port closes
             // and opens again.
             if (key->key() == Qt::Key_Backspace) {
-                input ? inputChange(n) : outputChange(n);
+                change();
                 return true;
             }
-            if (typeToFind(list, key)) {
-                input ? inputChange(n) : outputChange(n);
-                return true;
-            }
-            return false;
+            // Typed text belongs to the search alone, spaces included (the
+            // list's own handling would open the drop-down on a space).
+            const QString text = key->text();
+            if (text.isEmpty() || !text.at(0).isPrint() || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+                return false;
+            if (typeToFind(list, text))
+                change();
+            return true;
         }
     }
     return false;
 }
 
-bool TSetupForm::typeToFind(QComboBox* list, const QKeyEvent* key)
+bool TSetupForm::typeToFind(QComboBox* list, const QString& text)
 {
-    const QString text = key->text();
-    if (text.isEmpty() || !text.at(0).isPrint() || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
-        return false;
     // Letters less than 500 ms apart build one prefix; a new prefix starts
     // after the entry shown, so one letter typed again steps through the
     // entries it starts.

@@ -7,7 +7,6 @@
 #include <array>
 
 class QComboBox;
-class QKeyEvent;
 class QListWidget;
 class TMainForm;
 
@@ -44,7 +43,7 @@ private:
     void outputChange(int n);
     // Picks the entry whose name starts with what was typed; true when the
     // list now shows another entry.
-    bool typeToFind(QComboBox* list, const QKeyEvent* key);
+    bool typeToFind(QComboBox* list, const QString& text);
 
     std::array<QComboBox*, 3> m_inputs{};
     std::array<QComboBox*, 3> m_outputs{};

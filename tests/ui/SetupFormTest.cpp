@@ -211,6 +211,15 @@ TEST_F(SetupDialog, TypingTheStartOfANamePicksAndOpensIt)
         QTest::keyClicks(list, "KEYS B");
         EXPECT_EQ(QStringLiteral("Keys B"), list->currentText());
         EXPECT_EQ(2, OpenSelection[InputPort(1)]);
+        // The space was part of the name: it opened no drop-down.
+        EXPECT_FALSE(list->view()->isVisible());
+        // Letters that match no entry change nothing, and are not passed on.
+        fake.clearCalls();
+        QTest::qWait(600);
+        QTest::keyClicks(list, "z z");
+        EXPECT_EQ(QStringLiteral("Keys B"), list->currentText());
+        EXPECT_FALSE(list->view()->isVisible());
+        EXPECT_TRUE(fake.calls().empty());
         auto* out = child<QComboBox>(dialog, "Out2ComboBox");
         out->setFocus();
         QTest::keyClick(out, Qt::Key_Down);
@@ -218,6 +227,7 @@ TEST_F(SetupDialog, TypingTheStartOfANamePicksAndOpensIt)
     });
     EXPECT_TRUE(fake.isOpen(FakeDeviceService::Kind::Input, 1));
     EXPECT_FALSE(fake.isOpen(FakeDeviceService::Kind::Input, 2));
+    EXPECT_EQ((Strings{"open out 0"}), fake.calls());  // only the arrow key's choice
 }
 
 TEST_F(SetupDialog, AFailedOpenFallsBackToWhatIsReallyOpen)
