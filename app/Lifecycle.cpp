@@ -7,6 +7,8 @@
 #include "Notices.h"
 #include "OptionsFile.h"
 #include "RoutingSettings.h"
+#include "SavedDeviceNames.h"
+#include "SetupForm.h"
 #include "StartScreen.h"
 
 #include <QApplication>
@@ -17,6 +19,7 @@
 int RunProgram()
 {
     EngineHooks.ShowErrorNotice = &ShowErrorNotice;
+    EngineHooks.DevicesChanged = &FollowDeviceChanges;
     std::unique_ptr<TMainForm> form;
     std::unique_ptr<ApplicationMessageFilter> hook;
     int result = 0;
@@ -32,6 +35,7 @@ int RunProgram()
         hook = std::make_unique<ApplicationMessageFilter>(form.get());
         qApp->installEventFilter(hook.get());
         LoadOptions();
+        RestoreSavedDeviceNames();
         form->RefreshRoutingDisplay();
         OpenSavedDevices();
         CloseStartScreen();
@@ -57,5 +61,6 @@ int RunProgram()
     CloseStartScreen();
     ReleaseDeviceService();
     EngineHooks.ShowErrorNotice = nullptr;
+    EngineHooks.DevicesChanged = nullptr;
     return result;
 }
