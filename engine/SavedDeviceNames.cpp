@@ -72,7 +72,9 @@ bool ParseDeviceNames(std::string_view text, SavedDeviceNames& names)
             return false;
         std::string_view content = text.substr(start, end == std::string_view::npos ? end : end - start);
         if (!content.empty() && content.back() == '\r')
-            content.remove_suffix(1);
+            content.remove_suffix(1);  // written on Windows
+        if (content.find('\r') != std::string_view::npos)
+            return false;
         lines[line] = content;
         if (end == std::string_view::npos)
             break;
