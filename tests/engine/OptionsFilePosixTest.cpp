@@ -2,6 +2,7 @@
 #include "OptionsFileFixture.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -25,6 +26,53 @@ TEST_F(OptionsFile, SavingThroughALinkReplacesTheFileItPointsTo)
     SaveOptions();
     EXPECT_TRUE(std::filesystem::is_symlink(OptionsFileName));
     EXPECT_EQ(Image(), Read("settings/real.opt"));
+}
+
+TEST_F(OptionsFile, SavingThroughALinkToNoFileYetCreatesIt)
+{
+    std::filesystem::create_directory("settings");
+    std::filesystem::create_symlink("settings/real.opt", OptionsFileName);
+    SaveOptions();
+    EXPECT_TRUE(std::filesystem::is_symlink(OptionsFileName));
+    EXPECT_EQ(Image(), Read("settings/real.opt"));
+}
+
+// Permissions as a user has them: root ignores the mode bits, so the save
+// runs in a child that has given root up.
+struct Permissions {
+    mode_t file;
+    mode_t directory;
+    bool saved;
+};
+
+TEST_F(OptionsFile, SavingHonoursThePermissionsTheUserSet)
+{
+    const Permissions cases[] = {
+        {0444, 0777, false},  // write-protected: refused, not replaced
+        {0666, 0555, true},   // no new file can be made beside it: rewritten in place
+        {0222, 0777, true},   // written, never read
+    };
+    RoutingOptions.RouteMask[1] = 6;
+    for (const Permissions& permissions : cases) {
+        Write(Counting(44));
+        chmod(OptionsFileName, permissions.file);
+        chmod(".", permissions.directory);
+        const auto saveAsUser = [] {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                std::_Exit(2);
+            try {
+                SaveOptions();
+                std::_Exit(0);
+            } catch (const FileFailure& failure) {
+                std::_Exit(std::string(failure.what()) == "Cannot create file Roraridov.opt" ? 1 : 2);
+            }
+        };
+        EXPECT_EXIT(saveAsUser(), ::testing::ExitedWithCode(permissions.saved ? 0 : 1), "") << permissions.file;
+        chmod(".", 0755);
+        chmod(OptionsFileName, 0644);
+        EXPECT_EQ(permissions.saved ? Image() : Counting(44), Read()) << permissions.file;
+        EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator("."), {}));
+    }
 }
 
 TEST_F(OptionsFile, AShortWriteIsReportedAndKeepsTheOldFile)
