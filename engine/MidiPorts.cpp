@@ -176,6 +176,13 @@ void FreeDeviceNames()
 
 void ReleaseDeviceService()
 {
+    // A port whose close failed is still open: its device thread may call in
+    // at any time and reads the callback record the service owns, so the
+    // service stays for the rest of the process.
+    for (int port = 0; port < PortCount; ++port) {
+        if (OpenSelection[port] != 0)
+            return;
+    }
     if (SystemService && DeviceService == SystemService.get())
         DeviceService = nullptr;
     SystemService.reset();
