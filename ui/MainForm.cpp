@@ -116,6 +116,9 @@ TMainForm::TMainForm(QWidget* parent)
 TMainForm::~TMainForm()
 {
     SetWakeUpTarget(nullptr);
+    // It is no child of the window: left behind, a wake-up still pending on
+    // it would be delivered to this window after it is gone.
+    delete m_wakeUp;
     EngineHooks.SetLamp = nullptr;
     if (MainForm == this)
         MainForm = nullptr;
