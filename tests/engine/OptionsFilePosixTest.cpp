@@ -18,42 +18,31 @@ TEST_F(OptionsFile, AFifoOfThatNameFailsInsteadOfHanging)
     EXPECT_THROW(LoadOptions(), FileFailure);
 }
 
-TEST_F(OptionsFile, SavingThroughALinkReplacesTheFileItPointsTo)
+TEST_F(OptionsFile, SavingThroughALinkWritesTheFileItPointsTo)
 {
     std::filesystem::create_directory("settings");
+    std::filesystem::create_symlink("settings/real.opt", OptionsFileName);
+    SaveOptions();  // no such file yet: it is made
+    EXPECT_EQ(Image(), Read("settings/real.opt"));
     Write(Counting(44), "settings/real.opt");
-    std::filesystem::create_symlink("settings/real.opt", OptionsFileName);
     SaveOptions();
     EXPECT_TRUE(std::filesystem::is_symlink(OptionsFileName));
     EXPECT_EQ(Image(), Read("settings/real.opt"));
 }
 
-TEST_F(OptionsFile, SavingThroughALinkToNoFileYetCreatesIt)
-{
-    std::filesystem::create_directory("settings");
-    std::filesystem::create_symlink("settings/real.opt", OptionsFileName);
-    SaveOptions();
-    EXPECT_TRUE(std::filesystem::is_symlink(OptionsFileName));
-    EXPECT_EQ(Image(), Read("settings/real.opt"));
-}
-
-// Permissions as a user has them: root ignores the mode bits, so the save
-// runs in a child that has given root up.
-struct Permissions {
-    mode_t file;
-    mode_t directory;
-    bool saved;
-};
-
+// Root ignores the mode bits: the save runs in a child that gave root up.
 TEST_F(OptionsFile, SavingHonoursThePermissionsTheUserSet)
 {
-    const Permissions cases[] = {
+    const struct {
+        mode_t file, directory;
+        bool saved;
+    } cases[] = {
         {0444, 0777, false},  // write-protected: refused, not replaced
         {0666, 0555, true},   // no new file can be made beside it: rewritten in place
         {0222, 0777, true},   // written, never read
     };
     RoutingOptions.RouteMask[1] = 6;
-    for (const Permissions& permissions : cases) {
+    for (const auto& permissions : cases) {
         Write(Counting(44));
         chmod(OptionsFileName, permissions.file);
         chmod(".", permissions.directory);

@@ -92,15 +92,6 @@ TEST_F(StuckNotes, ANoteTwoInputsHoldIsReleasedWithItsLastHolder)
     EXPECT_EQ((Messages{Msg(0x80, 60, 64), Msg(0x80, 62, 64), Msg(0xB0, 64, 0)}), fake.sent(0));
 }
 
-TEST_F(StuckNotes, ClosingAnOutputReleasesASharedNoteOnce)
-{
-    RoutingOptions.RouteMask[1] = 1;
-    route(0, {Msg(0x90, 60, 100)});
-    route(1, {Msg(0x90, 60, 90)});
-    SelectOutput(1, 0);
-    EXPECT_EQ((Messages{Msg(0x80, 60, 64)}), fake.sent(0));
-}
-
 TEST_F(StuckNotes, TurningPressureToBendOffCentresTheBentChannels)
 {
     RoutingOptions.AtToPb[0] = 1;
