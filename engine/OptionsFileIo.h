@@ -13,6 +13,9 @@ bool OptionsFileExists(const char* name);
 // it cannot be opened; otherwise `got` says how many bytes were read.
 bool ReadOptionsFile(const char* name, void* buffer, size_t size, size_t& got);
 
+// Deletes the file; false when it cannot.
+bool RemoveOptionsFile(const char* name);
+
 enum class SaveResult { Saved, CannotCreate, ShortWrite };
 
 // Replaces the file with exactly these bytes, atomically: the bytes go to a

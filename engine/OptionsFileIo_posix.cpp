@@ -90,6 +90,11 @@ bool OptionsFileExists(const char* name)
     return stat(name, &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+bool RemoveOptionsFile(const char* name)
+{
+    return unlink(name) == 0;
+}
+
 bool ReadOptionsFile(const char* name, void* buffer, size_t size, size_t& got)
 {
     const int fd = OpenLocked(name, O_RDONLY);
