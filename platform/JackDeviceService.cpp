@@ -209,12 +209,15 @@ bool JackDeviceService::adopt(jack_client_t* client)
     jack_on_shutdown(client, &JackDeviceService::Shutdown, this);
     jack_set_port_registration_callback(client, &JackDeviceService::PortRegistered, this);
     jack_set_port_rename_callback(client, &JackDeviceService::PortRenamed, this);
-    if (jack_activate(client) != 0) {
-        jack_client_close(client);
-        return false;
-    }
+    // Set before activation: the process thread reads it, and starts only then.
     m_client = client;
     m_serverGone.store(false, std::memory_order_release);
+    if (jack_activate(client) != 0) {
+        jack_client_close(client);
+        m_client = nullptr;
+        m_serverGone.store(true, std::memory_order_release);
+        return false;
+    }
     for (bool input : {true, false}) {
         for (JackPort& record : input ? m_inputs : m_outputs) {
             if (record.inUse)
