@@ -33,7 +33,8 @@ public:
     std::string keyboardPort() const;  // full name of the output port
     std::string synthPort() const;     // full name of the input port
 
-    // Queues one message for the next cycles; as many go per cycle as fit.
+    // Queues one message for the next cycles; as many go per cycle as fit,
+    // up to a bound that every server carries whole.
     void play(std::vector<uint8_t> bytes);
     // When each played message left, in order.
     const std::vector<Stamp>& playedAt();
