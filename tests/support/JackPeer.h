@@ -35,7 +35,8 @@ public:
     // The ports the keyboard's output is connected to.
     std::vector<std::string> keyboardConnections() const;
 
-    // Queues one message for the next cycles; as many go per cycle as fit.
+    // Queues one message for the next cycles; as many go per cycle as fit,
+    // up to a bound that every server carries whole.
     void play(std::vector<uint8_t> bytes);
     // When each played message left, in order.
     const std::vector<Stamp>& playedAt();

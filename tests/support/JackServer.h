@@ -3,27 +3,53 @@
 #include <string>
 #include <sys/types.h>
 
-// A JACK server of the test's own on the dummy driver (no sound hardware),
-// under a private name that this process's clients use. It is a child of the
-// test and is always reaped, so no zombie blocks the next start.
+// A JACK server of the test's own, which this process's clients reach. Two
+// kinds: jackd on the dummy driver under a private server name, or PipeWire
+// (the `pipewire` daemon alone, no session manager) in a private runtime
+// directory. Which one is decided by the environment the test process was
+// started in: RORARIDOV_TEST_SERVER=pipewire, with LD_LIBRARY_PATH pointing
+// at PipeWire's libjack, since libjack is chosen when a process starts.
+// The server is a child of the test and is always reaped, so nothing
+// lingers to block the next start.
 class JackServer {
 public:
+    enum class Kind { Jackd, PipeWire };
+
+    // The kind this process's environment asks for.
+    static Kind KindOfThisProcess();
+
     explicit JackServer(int period = 256);
     ~JackServer();
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;
 
+    Kind kind() const { return m_kind; }
+    const char* kindName() const { return m_kind == Kind::PipeWire ? "pipewire" : "jackd"; }
     bool running() const { return m_pid > 0; }
-    const std::string& name() const { return m_name; }
+    // Why the last start failed, for the test's message.
+    const std::string& failure() const { return m_failure; }
+
     // The server dies without warning its clients.
     void kill();
+    // The server shuts down in order, telling its clients.
+    void stop();
+    // Starts the server again under the same name (or runtime directory) and
+    // period after kill() or stop(); true once clients can connect.
+    bool restart();
 
 private:
     void launch();
-    void stop(int signal);
+    void launchJackd();
+    void launchPipeWire();
+    bool waitUntilAnswering();
+    void terminate(int signal);
+    void forgetKilledJackd();
 
+    Kind m_kind;
     int m_period;
-    std::string m_name;
+    std::string m_name;        // jackd: the server name
+    std::string m_runtimeDir;  // PipeWire: its socket, configuration and log
+    std::string m_failure;
     pid_t m_pid = -1;
     bool m_killed = false;
 };
