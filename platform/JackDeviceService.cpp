@@ -343,17 +343,20 @@ void JackDeviceService::connectWaitingPorts()
         for (JackPort& record : input ? m_inputs : m_outputs) {
             if (!record.inUse)
                 continue;
+            if (!record.port.load(std::memory_order_relaxed) && !registerPort(record, input)) {
+                failed = true;
+                continue;
+            }
             const int64_t at = devices.find(record.peer);
-            if (at < 0 || !devices.present[static_cast<size_t>(at)])
+            if (at < 0 || !devices.present[static_cast<size_t>(at)] ||
+                jack_port_connected_to(record.port.load(std::memory_order_relaxed), record.peer.c_str()))
                 continue;
-            jack_port_t* port = record.port.load(std::memory_order_relaxed);
-            if (port && jack_port_connected_to(port, record.peer.c_str()))
-                continue;
-            if ((!port && !registerPort(record, input)) || !connect(record, input))
+            if (!connect(record, input))
                 failed = true;
         }
     }
-    // A port that was registered a moment ago may not be seen yet.
+    // A name let go a moment ago may not be free yet, and a port registered
+    // a moment ago may not be seen yet (both happen on PipeWire).
     if (failed)
         retryLater();
 }
@@ -510,12 +513,9 @@ MmResult JackDeviceService::open(MidiHandle* slot, bool input, uint32_t device, 
     record->peer = peer;
     if (record->outgoing)
         jack_ringbuffer_reset(record->outgoing);
-    if (m_client && !gone()) {
-        if (!registerPort(*record, input))
-            return MMSYSERR_NOMEM;
-        if (devices.present[device] && !connect(*record, input))
-            retryLater();
-    }
+    if (m_client && !gone() &&
+        (!registerPort(*record, input) || (devices.present[device] && !connect(*record, input))))
+        retryLater();
     record->inUse = true;
     *slot = reinterpret_cast<MidiHandle>(record);
     return MMSYSERR_NOERROR;

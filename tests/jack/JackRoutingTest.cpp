@@ -367,10 +367,6 @@ TEST_F(OverJack, HeldNotesAreReleasedWhenTheirOutputCloses)
 // the check is that messages keep arriving, not that every one does.
 TEST_F(OverJack, ClientsComingAndGoingNeverLeaveAnInputDeaf)
 {
-    if (server->kind() == JackServer::Kind::PipeWire)
-        GTEST_SKIP() << "on PipeWire a port unregistered and registered again under the same name while "
-                        "other clients churn now and then cannot be registered or connected (ENOENT), "
-                        "and the input can stay deaf; the JACK service does not handle this yet";
     JackPeer& keys = peer("keys", true, false);
     JackPeer& synth = peer("synth", false, true);
     startRouter();
@@ -415,6 +411,33 @@ TEST_F(OverJack, AKeyboardThatExitsLeavesTheRouterRunning)
     SelectInput(1, 0);
     EXPECT_EQ(0, OpenSelection[InputPort(1)]);
     EXPECT_TRUE(Notices.empty());
+}
+
+// A server that goes away and comes back: the router looks for it again on
+// its own and reopens its ports on the same devices, by name.
+TEST_F(OverJack, AServerThatComesBackIsUsedAgain)
+{
+    auto keys = std::make_unique<JackPeer>("keys", true, false);
+    auto synth = std::make_unique<JackPeer>("synth", false, true);
+    startRouter();
+    const int32_t in = InputOf(*keys), out = OutputOf(*synth);
+    SelectInput(1, in);
+    SelectOutput(1, out);
+    RoutingOptions.RouteMask[0] = 1;
+
+    server->kill();
+    ASSERT_TRUE(WaitFor([&] { return !DevicePresent(false, out); }));
+    keys.reset();
+    synth.reset();
+    ASSERT_TRUE(server->restart()) << server->failure();
+    keys = std::make_unique<JackPeer>("keys", true, false);
+    synth = std::make_unique<JackPeer>("synth", false, true);
+    ASSERT_TRUE(WaitFor([&] { return DevicePresent(true, in) && DevicePresent(false, out); }));
+    ASSERT_TRUE(Prime(*keys, {synth.get()}));
+    keys->play({0x90, 63, 100});
+    EXPECT_TRUE(WaitFor([&] { return synth->received().size() == 1; }));
+    EXPECT_TRUE(Notices.empty());
+    CloseAllDevices();
 }
 
 TEST_F(OverJack, AServerThatDiesLeavesTheRouterRunning)
