@@ -3,6 +3,7 @@
 #include "MidiPorts.h"
 #include "OptionsFile.h"
 #include "RoutingSettings.h"
+#include "SavedDeviceNames.h"
 
 #include <QCoreApplication>
 
@@ -11,6 +12,7 @@ void StartEngine(QObject& hook, const std::function<void()>& loaded)
     EnumerateDevices();
     QCoreApplication::instance()->installEventFilter(&hook);
     LoadOptions();
+    RestoreSavedDeviceNames();
     loaded();
     OpenSavedDevices();
 }

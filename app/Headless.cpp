@@ -39,9 +39,7 @@ int RunHeadless(const QString& directory)
     // Stands in for the main window: the wake-ups go to it, and the hook
     // drains the ring on them.
     auto mainObject = std::make_unique<QObject>();
-    auto* wakeUp = new WakeUpEvent(mainObject.get());
-    wakeUp->setParent(mainObject.get());
-    SetWakeUpTarget(wakeUp);
+    SetWakeUpTarget(new WakeUpEvent(mainObject.get()));
     ApplicationMessageFilter hook(mainObject.get());
     int result = 0;
     try {

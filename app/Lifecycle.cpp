@@ -7,6 +7,7 @@
 #include "MidiPorts.h"
 #include "Notices.h"
 #include "QuitSignals.h"
+#include "SetupForm.h"
 #include "StartScreen.h"
 
 #include <QApplication>
@@ -17,6 +18,7 @@
 int RunProgram()
 {
     EngineHooks.ShowErrorNotice = &ShowErrorNotice;
+    EngineHooks.DevicesChanged = &FollowDeviceChanges;
     std::unique_ptr<TMainForm> form;
     std::unique_ptr<ApplicationMessageFilter> hook;
     int result = 0;
@@ -49,5 +51,6 @@ int RunProgram()
     CloseStartScreen();
     ReleaseDeviceService();
     EngineHooks.ShowErrorNotice = nullptr;
+    EngineHooks.DevicesChanged = nullptr;
     return result;
 }

@@ -1,6 +1,7 @@
 #include "EngineHooks.h"
 
 #include "MessagePath.h"
+#include "MidiPorts.h"
 
 #include <atomic>
 
@@ -38,8 +39,13 @@ NoticeScope::NoticeScope()
 
 NoticeScope::~NoticeScope()
 {
-    if (--NoticesUp == 0)
+    if (--NoticesUp == 0) {
         DrainEvents();
+        // Device news that came meanwhile is taken in the loop, not here in
+        // the middle of whatever showed the notice.
+        if (DeviceChangeWaiting())
+            PostWakeUp();
+    }
 }
 
 bool NoticeShowing()

@@ -9,6 +9,8 @@ struct TEngineHooks {
     void (*SetLamp)(int port, bool lit) = nullptr;
     // Main thread: a modal notice that returns once the user dismisses it.
     void (*ShowErrorNotice)(const char* text, const char* caption) = nullptr;
+    // Main thread: the device lists grew or a device came or went.
+    void (*DevicesChanged)() = nullptr;
 };
 
 extern TEngineHooks EngineHooks;

@@ -2,6 +2,7 @@
 
 #include "EngineHooks.h"
 #include "EventRing.h"
+#include "MidiPorts.h"
 #include "SoundingNotes.h"
 
 int32_t ActivityHold[PortCount]{};
@@ -59,8 +60,10 @@ const MidiInProc MidiInputProcs[3] = {&MidiInputProc<1>, &MidiInputProc<2>, &Mid
 
 void ApplicationMessage(uint32_t message, bool&)
 {
-    if (message == WakeUpMessage && !NoticeShowing())
+    if (message == WakeUpMessage && !NoticeShowing()) {
+        ServiceDevices();
         DrainEvents();
+    }
 }
 
 void DrainEvents()

@@ -5,6 +5,7 @@
 #include "RoutingSettings.h"
 #include "SoundingNotes.h"
 
+#include <atomic>
 #include <memory>
 
 std::vector<std::string> InDeviceNames;
@@ -13,6 +14,28 @@ std::vector<std::string> OutDeviceNames;
 namespace {
 
 std::unique_ptr<MidiDeviceService> SystemService;
+std::atomic<bool> DeviceChangePending{false};
+
+// Any thread: the service has news for the main thread.
+void NoteDeviceChange()
+{
+    DeviceChangePending.store(true, std::memory_order_release);
+    PostWakeUp();
+}
+
+// Appends the devices the service added since the lists were last read;
+// positions already handed out never change.
+void AppendNewDevices(bool input)
+{
+    std::vector<std::string>& names = input ? InDeviceNames : OutDeviceNames;
+    const uint32_t count = input ? DeviceService->midiInGetNumDevs() : DeviceService->midiOutGetNumDevs();
+    for (uint32_t device = static_cast<uint32_t>(names.size()) - 1; device < count; ++device) {
+        std::string name = DeviceService->deviceName(input, device);
+        if (name.empty())
+            name = (input ? "MIDI input " : "MIDI output ") + std::to_string(device + 1);
+        names.push_back(std::move(name));
+    }
+}
 
 enum class PortKind { Input, Output };
 
@@ -101,6 +124,7 @@ void Select(PortKind kind, int n, int32_t selection)
     // Negative selections wrap to huge device numbers and fail as out of range.
     const uint32_t device = static_cast<uint32_t>(selection) - 1u;
     MidiHandle handle = nullptr;
+    DeviceService->nameNextPort(input, n);
     const MmResult opened = input
         ? DeviceService->midiInOpen(&handle, device, MidiInputProcs[n - 1], 0, CALLBACK_FUNCTION)
         : DeviceService->midiOutOpen(&handle, device, 0, 0, CALLBACK_NULL);
@@ -123,21 +147,49 @@ void EnumerateDevices()
         DeviceService = SystemService.get();
     }
     InDeviceNames.assign(1, "NO Selected IN Device");
-    const uint32_t inputs = DeviceService->midiInGetNumDevs();
-    for (uint32_t device = 0; device < inputs; ++device) {
-        MidiInCaps caps{};
-        DeviceService->midiInGetDevCapsA(device, &caps, sizeof caps);
-        caps.szPname[MAXPNAMELEN - 1] = '\0';
-        InDeviceNames.emplace_back(caps.szPname[0] ? caps.szPname : "MIDI input " + std::to_string(device + 1));
-    }
+    AppendNewDevices(true);
     OutDeviceNames.assign(1, "NO Selected OUT Device");
-    const uint32_t outputs = DeviceService->midiOutGetNumDevs();
-    for (uint32_t device = 0; device < outputs; ++device) {
-        MidiOutCaps caps{};
-        DeviceService->midiOutGetDevCapsA(device, &caps, sizeof caps);
-        caps.szPname[MAXPNAMELEN - 1] = '\0';
-        OutDeviceNames.emplace_back(caps.szPname[0] ? caps.szPname : "MIDI output " + std::to_string(device + 1));
+    AppendNewDevices(false);
+    DeviceService->setChangeNotifier(&NoteDeviceChange);
+}
+
+bool DevicePresent(bool input, int32_t selection)
+{
+    return selection <= 0 || DeviceService->devicePresent(input, static_cast<uint32_t>(selection - 1));
+}
+
+void ServiceDevices()
+{
+    if (!DeviceService || !DeviceChangePending.exchange(false, std::memory_order_acq_rel))
+        return;
+    if (!DeviceService->update())
+        return;
+    AppendNewDevices(true);
+    AppendNewDevices(false);
+    if (EngineHooks.DevicesChanged)
+        EngineHooks.DevicesChanged();
+}
+
+bool DeviceChangeWaiting()
+{
+    return DeviceChangePending.load(std::memory_order_acquire);
+}
+
+int32_t FindSavedDevice(bool input, int32_t selection, const std::string& name)
+{
+    std::vector<std::string>& names = input ? InDeviceNames : OutDeviceNames;
+    if (selection > 0 && static_cast<size_t>(selection) < names.size() && names[selection] == name)
+        return selection;
+    for (size_t at = 1; at < names.size(); ++at) {
+        if (names[at] == name)
+            return static_cast<int32_t>(at);
     }
+    if (const int64_t device = DeviceService->expectDevice(input, name); device >= 0) {
+        AppendNewDevices(input);
+        return static_cast<int32_t>(device + 1);
+    }
+    // Gone, on a service that cannot wait for it: fails as out of range.
+    return static_cast<int32_t>(names.size());
 }
 
 void SelectInput(int n, int32_t selection)
@@ -176,6 +228,9 @@ void FreeDeviceNames()
 
 void ReleaseDeviceService()
 {
+    if (DeviceService)
+        DeviceService->setChangeNotifier(nullptr);
+    DeviceChangePending.store(false, std::memory_order_relaxed);
     if (SystemService && DeviceService == SystemService.get())
         DeviceService = nullptr;
     SystemService.reset();

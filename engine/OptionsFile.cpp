@@ -3,6 +3,7 @@
 #include "EngineHooks.h"
 #include "OptionsFileIo.h"
 #include "RoutingSettings.h"
+#include "SavedDeviceNames.h"
 
 #include <cstring>
 #include <string>
@@ -36,6 +37,9 @@ void SaveOptions()
         RoutingOptions.InSelect[n - 1] = OpenSelection[InputPort(n)];
         RoutingOptions.OutSelect[n - 1] = OpenSelection[OutputPort(n)];
     }
+    // Names first: a names file must never point at other devices than the
+    // indices saved with it, so a failure here leaves both files as they were.
+    SaveDeviceNames();
     switch (ReplaceOptionsFile(OptionsFileName, &RoutingOptions, sizeof RoutingOptions)) {
     case SaveResult::Saved:
         break;

@@ -22,6 +22,7 @@ constexpr RtMidi::Api SequencerApi = RtMidi::LINUX_ALSA;
 struct AlsaPort {
     std::unique_ptr<RtMidiIn> in;
     std::unique_ptr<RtMidiOut> out;
+    std::string device;  // the name it was opened on
     MidiInProc callback = nullptr;
     uintptr_t instance = 0;
     std::atomic<bool> started{false};
@@ -76,6 +77,14 @@ public:
         return DescribeDevice(m_outputs, device, caps, size);
     }
 
+    // The sequencer's own "client:port" names, whole; the list is fixed for
+    // the run.
+    std::string deviceName(bool input, uint32_t device) override
+    {
+        const std::vector<std::string>& names = input ? m_inputs : m_outputs;
+        return device < names.size() ? names[device] : std::string();
+    }
+
     MmResult midiInOpen(MidiHandle* slot, uint32_t device, MidiInProc callback, uintptr_t instance,
                         uint32_t flags) override
     {
@@ -101,6 +110,7 @@ public:
         // callback runs after this.
         if (!handle)
             return MMSYSERR_INVALHANDLE;
+        std::erase(m_open, reinterpret_cast<AlsaPort*>(handle));
         delete reinterpret_cast<AlsaPort*>(handle);
         return MMSYSERR_NOERROR;
     }
@@ -128,6 +138,7 @@ public:
     {
         if (!handle)
             return MMSYSERR_INVALHANDLE;
+        std::erase(m_open, reinterpret_cast<AlsaPort*>(handle));
         delete reinterpret_cast<AlsaPort*>(handle);
         return MMSYSERR_NOERROR;
     }
@@ -141,6 +152,12 @@ private:
     {
         if (device >= names.size())
             return MMSYSERR_BADDEVICEID;
+        // One device on two of our ports would hear (or play) everything twice.
+        for (const AlsaPort* open : m_open) {
+            if ((*open).*side && open->device == names[device])
+                return MMSYSERR_ALLOCATED;
+        }
+        port->device = names[device];
         try {
             auto& rt = (*port).*side;
             rt = std::make_unique<Rt>(SequencerApi, m_clientName);
@@ -158,6 +175,7 @@ private:
         }
         if (port->failed)
             return MIDIERR_NODEVICE;
+        m_open.push_back(port.get());
         *slot = reinterpret_cast<MidiHandle>(port.release());
         return MMSYSERR_NOERROR;
     }
@@ -165,6 +183,7 @@ private:
     std::string m_clientName;
     std::vector<std::string> m_inputs;
     std::vector<std::string> m_outputs;
+    std::vector<AlsaPort*> m_open;
 };
 
 }  // namespace

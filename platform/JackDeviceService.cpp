@@ -7,15 +7,21 @@
 #include <jack/midiport.h>
 #include <jack/ringbuffer.h>
 
+#include <algorithm>
 #include <array>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // libjack reports a missing server and a dying one on stderr; the program
 // has no console to speak to.
@@ -33,74 +39,118 @@ struct JackPort {
     MidiInProc callback = nullptr;
     uintptr_t instance = 0;
     jack_ringbuffer_t* outgoing = nullptr;  // outputs: packed messages from midiOutShortMsg
-    bool inUse = false;                     // main thread's view
+    // Main thread only.
+    bool inUse = false;
+    std::string peer;  // full name of the device this port serves
+};
+
+// Devices keep their number for the run: one that goes stays listed as
+// absent, one that comes is added at the end.
+struct JackDevices {
+    std::vector<std::string> names;
+    std::vector<bool> present;
+
+    int64_t find(const std::string& name) const
+    {
+        const auto at = std::find(names.begin(), names.end(), name);
+        return at == names.end() ? -1 : at - names.begin();
+    }
 };
 
 constexpr size_t PortsPerDirection = 8;
 constexpr size_t OutgoingBytes = 64 * 1024;
+constexpr auto ServerSearchInterval = std::chrono::seconds(1);
+constexpr auto ConnectRetryInterval = std::chrono::milliseconds(100);
 
 class JackDeviceService final : public MidiDeviceService {
 public:
-    explicit JackDeviceService(jack_client_t* client);
+    explicit JackDeviceService(std::string clientName);
     ~JackDeviceService() override;
 
-    bool start();
+    bool start(jack_client_t* client);
 
-    uint32_t midiInGetNumDevs() override { return static_cast<uint32_t>(m_sources.size()); }
+    uint32_t midiInGetNumDevs() override { return static_cast<uint32_t>(m_sources.names.size()); }
     MmResult midiInGetDevCapsA(uint32_t device, MidiInCaps* caps, uint32_t size) override
     {
-        return DescribeDevice(m_sources, device, caps, size);
+        return DescribeDevice(m_sources.names, device, caps, size);
     }
     MmResult midiInOpen(MidiHandle* slot, uint32_t device, MidiInProc callback, uintptr_t instance,
                         uint32_t flags) override;
     MmResult midiInStart(MidiHandle handle) override;
     MmResult midiInClose(MidiHandle handle) override;
 
-    uint32_t midiOutGetNumDevs() override { return static_cast<uint32_t>(m_sinks.size()); }
+    uint32_t midiOutGetNumDevs() override { return static_cast<uint32_t>(m_sinks.names.size()); }
     MmResult midiOutGetDevCapsA(uint32_t device, MidiOutCaps* caps, uint32_t size) override
     {
-        return DescribeDevice(m_sinks, device, caps, size);
+        return DescribeDevice(m_sinks.names, device, caps, size);
     }
     MmResult midiOutOpen(MidiHandle* slot, uint32_t device, uintptr_t callback, uintptr_t instance,
                          uint32_t flags) override;
     MmResult midiOutShortMsg(MidiHandle handle, uint32_t message) override;
     MmResult midiOutClose(MidiHandle handle) override;
 
+    std::string deviceName(bool input, uint32_t device) override;
+    bool devicePresent(bool input, uint32_t device) override;
+    int64_t expectDevice(bool input, const std::string& name) override;
+    void nameNextPort(bool input, int n) override { (input ? m_nextInput : m_nextOutput) = n; }
+    void setChangeNotifier(void (*notify)()) override { m_notify.store(notify, std::memory_order_release); }
+    bool update() override;
+
 private:
+    using Ports = std::array<JackPort, PortsPerDirection>;
+
     static int Process(jack_nframes_t frames, void* self);
     static void Shutdown(void* self);
+    static void PortRegistered(jack_port_id_t, int, void* self);
+    static void PortRenamed(jack_port_id_t, const char*, const char*, void* self);
 
     void receive(JackPort& in, jack_nframes_t frames);
     void transmit(JackPort& out, jack_nframes_t frames);
-    JackPort* find(MidiHandle handle, std::array<JackPort, PortsPerDirection>& ports);
-    MmResult open(MidiHandle* slot, std::array<JackPort, PortsPerDirection>& ports, const std::string& peer,
-                  MidiInProc callback, uintptr_t instance);
-    MmResult close(JackPort* record);
+    void notify();
+
+    bool adopt(jack_client_t* client);
+    void dropDeadClient();
+    bool refreshDevices();
+    bool registerPort(JackPort& record, bool input);
+    bool connect(JackPort& record, bool input);
+    void connectWaitingPorts();
+
+    JackPort* find(MidiHandle handle, Ports& ports);
+    MmResult open(MidiHandle* slot, bool input, uint32_t device, MidiInProc callback, uintptr_t instance);
+    MmResult close(JackPort* record, bool input);
+    void letQueueOut(JackPort& out);
     bool gone() const { return m_serverGone.load(std::memory_order_acquire); }
 
-    jack_client_t* m_client;
-    std::vector<std::string> m_sources;  // other clients' MIDI outputs: our input devices
-    std::vector<std::string> m_sinks;    // other clients' MIDI inputs: our output devices
-    std::array<JackPort, PortsPerDirection> m_inputs;
-    std::array<JackPort, PortsPerDirection> m_outputs;
+    // The watcher thread: looks for a server again once the one we had has
+    // gone, and asks for another update when a connection must be retried.
+    void watch();
+    void searchForServer();
+    void retryLater();
+
+    std::string m_clientName;
+    jack_client_t* m_client = nullptr;  // null while no server answers
+    JackDevices m_sources;  // other clients' MIDI outputs: our input devices
+    JackDevices m_sinks;    // other clients' MIDI inputs: our output devices
+    Ports m_inputs;
+    Ports m_outputs;
+    int m_nextInput = 0;
+    int m_nextOutput = 0;
     std::atomic<bool> m_serverGone{false};
+    std::atomic<bool> m_portsChanged{false};
+    std::atomic<uint64_t> m_cycles{0};
+    std::atomic<void (*)()> m_notify{nullptr};
+
+    std::thread m_watcher;
+    std::mutex m_watchMutex;
+    std::condition_variable m_watchWake;
+    bool m_stopping = false;
+    bool m_searching = false;
+    bool m_retryWanted = false;
+    Clock::time_point m_wakeAt = Clock::time_point::max();
+    jack_client_t* m_found = nullptr;  // a new server's client, for the main thread to adopt
 };
 
-std::vector<std::string> ListPorts(jack_client_t* client, unsigned long flags)
-{
-    std::vector<std::string> names;
-    const std::string own = std::string(jack_get_client_name(client)) + ":";
-    if (const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags)) {
-        for (const char** name = ports; *name; ++name) {
-            if (std::string(*name).rfind(own, 0) != 0)
-                names.emplace_back(*name);
-        }
-        jack_free(ports);
-    }
-    return names;
-}
-
-JackDeviceService::JackDeviceService(jack_client_t* client) : m_client(client)
+JackDeviceService::JackDeviceService(std::string clientName) : m_clientName(std::move(clientName))
 {
     for (JackPort& out : m_outputs) {
         out.outgoing = jack_ringbuffer_create(OutgoingBytes);
@@ -111,34 +161,198 @@ JackDeviceService::JackDeviceService(jack_client_t* client) : m_client(client)
 
 JackDeviceService::~JackDeviceService()
 {
-    for (auto* ports : {&m_inputs, &m_outputs}) {
-        for (JackPort& record : *ports) {
+    {
+        std::lock_guard lock(m_watchMutex);
+        m_stopping = true;
+    }
+    m_watchWake.notify_all();
+    if (m_watcher.joinable())
+        m_watcher.join();
+    if (m_found)
+        jack_client_close(m_found);
+    for (bool input : {true, false}) {
+        for (JackPort& record : input ? m_inputs : m_outputs) {
             if (record.inUse)
-                close(&record);
+                close(&record, input);
         }
     }
-    if (!gone())
-        jack_deactivate(m_client);
-    jack_client_close(m_client);
+    if (m_client) {
+        if (!gone())
+            jack_deactivate(m_client);
+        jack_client_close(m_client);
+    }
     for (JackPort& out : m_outputs) {
         if (out.outgoing)
             jack_ringbuffer_free(out.outgoing);
     }
 }
 
-bool JackDeviceService::start()
+bool JackDeviceService::start(jack_client_t* client)
 {
     for (const JackPort& out : m_outputs) {
-        if (!out.outgoing)
+        if (!out.outgoing) {
+            jack_client_close(client);
             return false;
+        }
     }
-    jack_set_process_callback(m_client, &JackDeviceService::Process, this);
-    jack_on_shutdown(m_client, &JackDeviceService::Shutdown, this);
-    if (jack_activate(m_client) != 0)
+    if (!adopt(client))
         return false;
-    m_sources = ListPorts(m_client, JackPortIsOutput);
-    m_sinks = ListPorts(m_client, JackPortIsInput);
+    m_watcher = std::thread(&JackDeviceService::watch, this);
     return true;
+}
+
+// Makes a freshly opened client ours: callbacks, activation, our open ports
+// registered again and the device lists brought up to date.
+bool JackDeviceService::adopt(jack_client_t* client)
+{
+    jack_set_process_callback(client, &JackDeviceService::Process, this);
+    jack_on_shutdown(client, &JackDeviceService::Shutdown, this);
+    jack_set_port_registration_callback(client, &JackDeviceService::PortRegistered, this);
+    jack_set_port_rename_callback(client, &JackDeviceService::PortRenamed, this);
+    if (jack_activate(client) != 0) {
+        jack_client_close(client);
+        return false;
+    }
+    m_client = client;
+    m_serverGone.store(false, std::memory_order_release);
+    for (bool input : {true, false}) {
+        for (JackPort& record : input ? m_inputs : m_outputs) {
+            if (record.inUse)
+                registerPort(record, input);
+        }
+    }
+    refreshDevices();
+    connectWaitingPorts();
+    return true;
+}
+
+// After the server has gone: its client and ports are dead; our ports stay
+// open on their devices and wait for a server to come back.
+void JackDeviceService::dropDeadClient()
+{
+    for (bool input : {true, false}) {
+        for (JackPort& record : input ? m_inputs : m_outputs) {
+            record.port.store(nullptr, std::memory_order_seq_cst);
+            while (record.busy.load(std::memory_order_seq_cst))
+                std::this_thread::yield();
+            if (record.outgoing)
+                jack_ringbuffer_reset(record.outgoing);
+        }
+    }
+    jack_client_close(m_client);
+    m_client = nullptr;
+    for (JackDevices* devices : {&m_sources, &m_sinks})
+        std::fill(devices->present.begin(), devices->present.end(), false);
+}
+
+bool JackDeviceService::update()
+{
+    bool changed = false;
+    if (m_client && gone()) {
+        dropDeadClient();
+        searchForServer();
+        changed = true;
+    }
+    if (!m_client) {
+        jack_client_t* found = nullptr;
+        {
+            std::lock_guard lock(m_watchMutex);
+            std::swap(found, m_found);
+        }
+        if (found && adopt(found))
+            return true;
+        if (found)
+            searchForServer();
+        return changed;
+    }
+    if (m_portsChanged.exchange(false, std::memory_order_acq_rel))
+        changed = refreshDevices();
+    connectWaitingPorts();
+    return changed;
+}
+
+// Asks the server for the MIDI ports of every client but us. Returns whether
+// a device came, went or came back.
+bool JackDeviceService::refreshDevices()
+{
+    bool changed = false;
+    for (bool input : {true, false}) {
+        JackDevices& devices = input ? m_sources : m_sinks;
+        std::vector<bool> present(devices.names.size(), false);
+        // Our input devices are the other clients' output ports.
+        if (const char** ports = jack_get_ports(m_client, nullptr, JACK_DEFAULT_MIDI_TYPE,
+                                                input ? JackPortIsOutput : JackPortIsInput)) {
+            for (const char** name = ports; *name; ++name) {
+                // Decided by the port itself: our client may not have the
+                // name it asked for, and another client may have it.
+                const jack_port_t* port = jack_port_by_name(m_client, *name);
+                if (!port || jack_port_is_mine(m_client, port))
+                    continue;
+                const int64_t at = devices.find(*name);
+                if (at < 0) {
+                    devices.names.emplace_back(*name);
+                    present.push_back(true);
+                    changed = true;
+                } else {
+                    present[static_cast<size_t>(at)] = true;
+                }
+            }
+            jack_free(ports);
+        }
+        changed = changed || present != devices.present;
+        devices.present = std::move(present);
+    }
+    return changed;
+}
+
+bool JackDeviceService::registerPort(JackPort& record, bool input)
+{
+    Ports& ports = input ? m_inputs : m_outputs;
+    // Named after the program's own port, so that a patchbay that remembers
+    // connections by name finds the same port every time.
+    const std::string name = (input ? "in_" : "out_") + std::to_string(&record - ports.data() + 1);
+    jack_port_t* port = jack_port_register(m_client, name.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                           input ? JackPortIsInput : JackPortIsOutput, 0);
+    if (!port)
+        return false;
+    record.port.store(port, std::memory_order_seq_cst);
+    return true;
+}
+
+bool JackDeviceService::connect(JackPort& record, bool input)
+{
+    jack_port_t* port = record.port.load(std::memory_order_relaxed);
+    if (!port)
+        return false;
+    const char* own = jack_port_name(port);
+    const int result = input ? jack_connect(m_client, record.peer.c_str(), own)
+                             : jack_connect(m_client, own, record.peer.c_str());
+    return result == 0 || result == EEXIST;
+}
+
+// Every open port whose device is here is connected to it: after a device
+// came back, a server came back, or an open that found its device absent.
+void JackDeviceService::connectWaitingPorts()
+{
+    bool failed = false;
+    for (bool input : {true, false}) {
+        const JackDevices& devices = input ? m_sources : m_sinks;
+        for (JackPort& record : input ? m_inputs : m_outputs) {
+            if (!record.inUse)
+                continue;
+            const int64_t at = devices.find(record.peer);
+            if (at < 0 || !devices.present[static_cast<size_t>(at)])
+                continue;
+            jack_port_t* port = record.port.load(std::memory_order_relaxed);
+            if (port && jack_port_connected_to(port, record.peer.c_str()))
+                continue;
+            if ((!port && !registerPort(record, input)) || !connect(record, input))
+                failed = true;
+        }
+    }
+    // A port that was registered a moment ago may not be seen yet.
+    if (failed)
+        retryLater();
 }
 
 int JackDeviceService::Process(jack_nframes_t frames, void* self)
@@ -148,12 +362,35 @@ int JackDeviceService::Process(jack_nframes_t frames, void* self)
         service->receive(in, frames);
     for (JackPort& out : service->m_outputs)
         service->transmit(out, frames);
+    service->m_cycles.fetch_add(1, std::memory_order_release);
     return 0;
 }
 
+void JackDeviceService::notify()
+{
+    if (void (*notify)() = m_notify.load(std::memory_order_acquire))
+        notify();
+}
+
+// The notification callbacks run where no JACK call is allowed: they only
+// set a flag and wake the main thread, which does the work in update().
 void JackDeviceService::Shutdown(void* self)
 {
-    static_cast<JackDeviceService*>(self)->m_serverGone.store(true, std::memory_order_release);
+    auto* service = static_cast<JackDeviceService*>(self);
+    service->m_serverGone.store(true, std::memory_order_release);
+    service->notify();
+}
+
+void JackDeviceService::PortRegistered(jack_port_id_t, int, void* self)
+{
+    auto* service = static_cast<JackDeviceService*>(self);
+    service->m_portsChanged.store(true, std::memory_order_release);
+    service->notify();
+}
+
+void JackDeviceService::PortRenamed(jack_port_id_t, const char*, const char*, void* self)
+{
+    PortRegistered(0, 0, self);
 }
 
 void JackDeviceService::receive(JackPort& in, jack_nframes_t frames)
@@ -170,21 +407,9 @@ void JackDeviceService::receive(JackPort& in, jack_nframes_t frames)
             jack_midi_event_t event;
             if (jack_midi_event_get(&event, buffer, i) != 0)
                 continue;
-            // An event is normally one message; take every complete short
-            // message it holds and stop at sysex, which is long data.
-            size_t at = 0;
-            while (at < event.size) {
-                if (event.buffer[at] == 0xF0)
-                    break;
-                uint32_t packed;
-                const size_t used = PackShortMessage(event.buffer + at, event.size - at, packed);
-                if (used == 0) {
-                    ++at;
-                    continue;
-                }
+            ReadShortMessages(event.buffer, event.size, [&](uint32_t packed) {
                 in.callback(reinterpret_cast<MidiHandle>(&in), MIM_DATA, in.instance, packed, stamp + event.time);
-                at += used;
-            }
+            });
         }
     }
     in.busy.store(false, std::memory_order_release);
@@ -211,14 +436,34 @@ void JackDeviceService::transmit(JackPort& out, jack_nframes_t frames)
     out.busy.store(false, std::memory_order_release);
 }
 
+std::string JackDeviceService::deviceName(bool input, uint32_t device)
+{
+    const JackDevices& devices = input ? m_sources : m_sinks;
+    return device < devices.names.size() ? devices.names[device] : std::string();
+}
+
+bool JackDeviceService::devicePresent(bool input, uint32_t device)
+{
+    const JackDevices& devices = input ? m_sources : m_sinks;
+    return device < devices.present.size() && devices.present[device];
+}
+
+int64_t JackDeviceService::expectDevice(bool input, const std::string& name)
+{
+    JackDevices& devices = input ? m_sources : m_sinks;
+    if (const int64_t at = devices.find(name); at >= 0)
+        return at;
+    devices.names.push_back(name);
+    devices.present.push_back(false);
+    return static_cast<int64_t>(devices.names.size()) - 1;
+}
+
 MmResult JackDeviceService::midiInOpen(MidiHandle* slot, uint32_t device, MidiInProc callback, uintptr_t instance,
                                        uint32_t flags)
 {
     if (!slot || !callback || flags != CALLBACK_FUNCTION)
         return MMSYSERR_INVALPARAM;
-    if (device >= m_sources.size())
-        return MMSYSERR_BADDEVICEID;
-    return open(slot, m_inputs, m_sources[device], callback, instance);
+    return open(slot, true, device, callback, instance);
 }
 
 MmResult JackDeviceService::midiOutOpen(MidiHandle* slot, uint32_t device, uintptr_t callback, uintptr_t,
@@ -226,49 +471,54 @@ MmResult JackDeviceService::midiOutOpen(MidiHandle* slot, uint32_t device, uintp
 {
     if (!slot || callback != 0 || flags != CALLBACK_NULL)
         return MMSYSERR_INVALPARAM;
-    if (device >= m_sinks.size())
-        return MMSYSERR_BADDEVICEID;
-    return open(slot, m_outputs, m_sinks[device], nullptr, 0);
+    return open(slot, false, device, nullptr, 0);
 }
 
-MmResult JackDeviceService::open(MidiHandle* slot, std::array<JackPort, PortsPerDirection>& ports,
-                                 const std::string& peer, MidiInProc callback, uintptr_t instance)
+// A port opens on a device that is listed, present or not: an absent one is
+// connected the moment it appears.
+MmResult JackDeviceService::open(MidiHandle* slot, bool input, uint32_t device, MidiInProc callback,
+                                 uintptr_t instance)
 {
-    const bool input = &ports == &m_inputs;
-    if (gone() || !jack_port_by_name(m_client, peer.c_str()))
-        return MIDIERR_NODEVICE;
-    size_t index = 0;
-    while (index < ports.size() && ports[index].inUse)
-        ++index;
-    if (index == ports.size())
-        return MMSYSERR_NOMEM;
-    JackPort& record = ports[index];
-
-    const std::string name = (input ? "in_" : "out_") + std::to_string(index + 1);
-    jack_port_t* port = jack_port_register(m_client, name.c_str(), JACK_DEFAULT_MIDI_TYPE,
-                                           input ? JackPortIsInput : JackPortIsOutput, 0);
-    if (!port)
-        return MMSYSERR_NOMEM;
-    record.started.store(false, std::memory_order_relaxed);
-    record.callback = callback;
-    record.instance = instance;
-    if (record.outgoing)
-        jack_ringbuffer_reset(record.outgoing);
-    record.port.store(port, std::memory_order_seq_cst);
-
-    record.inUse = true;
-
-    const char* own = jack_port_name(port);
-    const int connected = input ? jack_connect(m_client, peer.c_str(), own) : jack_connect(m_client, own, peer.c_str());
-    if (connected != 0 && connected != EEXIST) {
-        close(&record);
-        return MIDIERR_NODEVICE;
+    Ports& ports = input ? m_inputs : m_outputs;
+    const JackDevices& devices = input ? m_sources : m_sinks;
+    int& wanted = input ? m_nextInput : m_nextOutput;
+    const int hint = std::exchange(wanted, 0);
+    if (device >= devices.names.size())
+        return MMSYSERR_BADDEVICEID;
+    const std::string& peer = devices.names[device];
+    // One device on two of our ports would hear (or play) everything twice.
+    for (const JackPort& record : ports) {
+        if (record.inUse && record.peer == peer)
+            return MMSYSERR_ALLOCATED;
     }
-    *slot = reinterpret_cast<MidiHandle>(&record);
+    JackPort* record = nullptr;
+    if (hint >= 1 && hint <= static_cast<int>(ports.size()) && !ports[hint - 1].inUse)
+        record = &ports[hint - 1];
+    for (size_t i = 0; !record && i < ports.size(); ++i) {
+        if (!ports[i].inUse)
+            record = &ports[i];
+    }
+    if (!record)
+        return MMSYSERR_NOMEM;
+
+    record->started.store(false, std::memory_order_relaxed);
+    record->callback = callback;
+    record->instance = instance;
+    record->peer = peer;
+    if (record->outgoing)
+        jack_ringbuffer_reset(record->outgoing);
+    if (m_client && !gone()) {
+        if (!registerPort(*record, input))
+            return MMSYSERR_NOMEM;
+        if (devices.present[device] && !connect(*record, input))
+            retryLater();
+    }
+    record->inUse = true;
+    *slot = reinterpret_cast<MidiHandle>(record);
     return MMSYSERR_NOERROR;
 }
 
-JackPort* JackDeviceService::find(MidiHandle handle, std::array<JackPort, PortsPerDirection>& ports)
+JackPort* JackDeviceService::find(MidiHandle handle, Ports& ports)
 {
     for (JackPort& record : ports) {
         if (reinterpret_cast<MidiHandle>(&record) == handle)
@@ -289,17 +539,37 @@ MmResult JackDeviceService::midiInStart(MidiHandle handle)
 MmResult JackDeviceService::midiInClose(MidiHandle handle)
 {
     JackPort* in = find(handle, m_inputs);
-    return in ? close(in) : MMSYSERR_INVALHANDLE;
+    return in ? close(in, true) : MMSYSERR_INVALHANDLE;
 }
 
 MmResult JackDeviceService::midiOutClose(MidiHandle handle)
 {
     JackPort* out = find(handle, m_outputs);
-    return out ? close(out) : MMSYSERR_INVALHANDLE;
+    return out ? close(out, false) : MMSYSERR_INVALHANDLE;
 }
 
-MmResult JackDeviceService::close(JackPort* record)
+// Every message a send accepted goes out before the port goes: the note-offs
+// sent just before a close above all. Bounded by a few periods, and not
+// waited for at all when no cycle will come.
+void JackDeviceService::letQueueOut(JackPort& out)
 {
+    if (!m_client || gone() || !out.port.load(std::memory_order_relaxed))
+        return;
+    const double period = double(jack_get_buffer_size(m_client)) / std::max(1u, jack_get_sample_rate(m_client));
+    const auto limit = std::chrono::duration<double>(std::min(0.5, 4 * period + 0.02));
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(limit);
+    while (jack_ringbuffer_read_space(out.outgoing) > 0 && Clock::now() < deadline && !gone())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // The cycle that wrote the last of it has ended once the next one has.
+    const uint64_t cycle = m_cycles.load(std::memory_order_acquire);
+    while (m_cycles.load(std::memory_order_acquire) < cycle + 2 && Clock::now() < deadline && !gone())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+MmResult JackDeviceService::close(JackPort* record, bool input)
+{
+    if (!input)
+        letQueueOut(*record);
     record->started.store(false, std::memory_order_release);
     jack_port_t* port = record->port.exchange(nullptr, std::memory_order_seq_cst);
     // After this wait the process thread is not in this record and will not
@@ -307,9 +577,10 @@ MmResult JackDeviceService::close(JackPort* record)
     while (record->busy.load(std::memory_order_seq_cst))
         std::this_thread::yield();
     // Unregistering also disconnects. A dead server has nothing left to undo.
-    if (port && !gone())
+    if (port && m_client && !gone())
         jack_port_unregister(m_client, port);
     record->callback = nullptr;
+    record->peer.clear();
     record->inUse = false;
     return MMSYSERR_NOERROR;
 }
@@ -325,7 +596,7 @@ MmResult JackDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
     JackPort& out = *reinterpret_cast<JackPort*>(handle);
     if (!out.inUse)
         return MMSYSERR_INVALHANDLE;
-    if (gone())
+    if (gone() || !out.port.load(std::memory_order_relaxed))
         return MMSYSERR_NODRIVER;
     if (ShortMessageDataBytes(static_cast<uint8_t>(message)) < 0)
         return MMSYSERR_INVALPARAM;
@@ -333,6 +604,60 @@ MmResult JackDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
         return MMSYSERR_NOMEM;
     jack_ringbuffer_write(out.outgoing, reinterpret_cast<const char*>(&message), sizeof message);
     return MMSYSERR_NOERROR;
+}
+
+void JackDeviceService::searchForServer()
+{
+    {
+        std::lock_guard lock(m_watchMutex);
+        m_searching = true;
+        m_wakeAt = std::min(m_wakeAt, Clock::now() + ServerSearchInterval);
+    }
+    m_watchWake.notify_all();
+}
+
+void JackDeviceService::retryLater()
+{
+    {
+        std::lock_guard lock(m_watchMutex);
+        m_retryWanted = true;
+        m_wakeAt = std::min(m_wakeAt, Clock::now() + ConnectRetryInterval);
+    }
+    m_watchWake.notify_all();
+}
+
+void JackDeviceService::watch()
+{
+    std::unique_lock lock(m_watchMutex);
+    while (!m_stopping) {
+        if (m_wakeAt == Clock::time_point::max()) {
+            m_watchWake.wait(lock);
+            continue;
+        }
+        if (m_watchWake.wait_until(lock, m_wakeAt) != std::cv_status::timeout || Clock::now() < m_wakeAt)
+            continue;
+        m_wakeAt = Clock::time_point::max();
+        bool wake = std::exchange(m_retryWanted, false);
+        if (m_searching && !m_found) {
+            lock.unlock();
+            // Never starts a server: it only asks whether one answers.
+            jack_status_t status;
+            jack_client_t* client = jack_client_open(m_clientName.c_str(), JackNoStartServer, &status);
+            lock.lock();
+            if (client) {
+                m_found = client;
+                m_searching = false;
+                wake = true;
+            } else {
+                m_wakeAt = std::min(m_wakeAt, Clock::now() + ServerSearchInterval);
+            }
+        }
+        if (wake) {
+            lock.unlock();
+            notify();
+            lock.lock();
+        }
+    }
 }
 
 }  // namespace
@@ -345,8 +670,8 @@ MidiDeviceService* OpenJackDeviceService(const char* clientName)
     jack_client_t* client = jack_client_open(clientName, JackNoStartServer, &status);
     if (!client)
         return nullptr;
-    auto* service = new JackDeviceService(client);
-    if (!service->start()) {
+    auto* service = new JackDeviceService(clientName);
+    if (!service->start(client)) {
         delete service;
         return nullptr;
     }

@@ -1,3 +1,41 @@
 #include "MidiDeviceService.h"
 
+#include <algorithm>
+#include <iterator>
+
 MidiDeviceService* DeviceService = nullptr;
+
+std::string MidiDeviceService::deviceName(bool input, uint32_t device)
+{
+    char name[MAXPNAMELEN]{};
+    if (input) {
+        MidiInCaps caps{};
+        if (midiInGetDevCapsA(device, &caps, sizeof caps) == MMSYSERR_NOERROR)
+            std::copy(std::begin(caps.szPname), std::end(caps.szPname), name);
+    } else {
+        MidiOutCaps caps{};
+        if (midiOutGetDevCapsA(device, &caps, sizeof caps) == MMSYSERR_NOERROR)
+            std::copy(std::begin(caps.szPname), std::end(caps.szPname), name);
+    }
+    name[MAXPNAMELEN - 1] = '\0';
+    return name;
+}
+
+bool MidiDeviceService::devicePresent(bool, uint32_t)
+{
+    return true;
+}
+
+int64_t MidiDeviceService::expectDevice(bool, const std::string&)
+{
+    return -1;
+}
+
+void MidiDeviceService::nameNextPort(bool, int) {}
+
+void MidiDeviceService::setChangeNotifier(void (*)()) {}
+
+bool MidiDeviceService::update()
+{
+    return false;
+}

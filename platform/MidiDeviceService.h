@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // The operating system's MIDI device service, in the shape of the Windows
 // multimedia MIDI functions. Every backend (winmm, JACK, the ALSA sequencer,
@@ -78,7 +79,29 @@ public:
                                  uintptr_t instance, uint32_t flags) = 0;
     // Must not allocate, lock or block: it is called from the message path.
     virtual MmResult midiOutShortMsg(MidiHandle handle, uint32_t message) = 0;
+    // Returns once every message this handle accepted has left, as far as
+    // the service can tell; a service without a queue of its own has nothing
+    // to wait for.
     virtual MmResult midiOutClose(MidiHandle handle) = 0;
+
+    // Beyond the capability record: the device's full name, which may be
+    // longer than a product-name field and is what a device is known by.
+    virtual std::string deviceName(bool input, uint32_t device);
+    // A device keeps its number for the whole run; one that has gone is kept
+    // in the list as absent (services whose list is fixed never say so).
+    virtual bool devicePresent(bool input, uint32_t device);
+    // Adds a device that is not here yet but is wanted by name, absent until
+    // it appears, and returns its number; -1 where the list is fixed.
+    virtual int64_t expectDevice(bool input, const std::string& name);
+    // The program's own port n (1 to 3) is what the next open of that
+    // direction serves, for services that name their own ports.
+    virtual void nameNextPort(bool input, int n);
+    // `notify` may be called on any thread when devices come, go or are
+    // renamed, or the server goes or returns; the main thread then calls
+    // update(), which does the service's own work (lists, reconnections) and
+    // returns whether the device lists changed.
+    virtual void setChangeNotifier(void (*notify)());
+    virtual bool update();
 };
 
 // The backend the engine calls. Chosen once per run by OpenSystemDeviceService,

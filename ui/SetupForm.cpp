@@ -8,6 +8,7 @@
 #include "SoundingNotes.h"
 #include "VirtualKeys.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QFrame>
@@ -17,6 +18,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 
 #include <algorithm>
 
@@ -37,16 +39,42 @@ QLabel* Label(QWidget* parent, const char* name, QRect geometry, const char* tex
     return label;
 }
 
-QComboBox* DeviceList(QWidget* parent, const char* name, QRect geometry, const std::vector<std::string>& entries,
-                      int32_t selection)
+// Brings a device list up to the engine's: new devices at the end, absent
+// ones marked. Full names can be long: the drop-down may be wider than its
+// box, and the box tells the whole name of its entry on hover.
+void FillDeviceList(QComboBox* list, bool input)
+{
+    const std::vector<std::string>& names = input ? InDeviceNames : OutDeviceNames;
+    const QSignalBlocker quiet(list);
+    for (size_t at = 0; at < names.size(); ++at) {
+        const auto selection = static_cast<int32_t>(at);
+        const QString name = QString::fromStdString(names[at]);
+        const QString text = DevicePresent(input, selection) ? name : name + QStringLiteral(" (absent)");
+        if (selection < list->count())
+            list->setItemText(selection, text);
+        else
+            list->addItem(text);
+        list->setItemData(selection, text, Qt::ToolTipRole);
+    }
+    QAbstractItemView* view = list->view();
+    view->setMinimumWidth(std::max(list->width(), view->sizeHintForColumn(0) + 2 * view->frameWidth() + 20));
+}
+
+void ShowCurrentName(QComboBox* list)
+{
+    list->setToolTip(list->currentText());
+}
+
+QComboBox* DeviceList(QWidget* parent, const char* name, QRect geometry, bool input, int32_t selection)
 {
     auto* list = new QComboBox(parent);
     list->setObjectName(QString::fromLatin1(name));
     list->setGeometry(geometry);
     list->setEditable(false);
-    for (const std::string& entry : entries)
-        list->addItem(QString::fromLocal8Bit(entry.c_str()));
+    FillDeviceList(list, input);
     list->setCurrentIndex(selection);
+    ShowCurrentName(list);
+    QObject::connect(list, &QComboBox::currentIndexChanged, list, [list] { ShowCurrentName(list); });
     return list;
 }
 
@@ -94,11 +122,11 @@ void TSetupForm::build()
     devices->setObjectName(QStringLiteral("GroupBox1"));
     devices->setGeometry(8, 8, 233, 305);
     Label(devices, "Label1", {8, 16, 59, 13}, "MIDI Input 1");
-    m_inputs[0] = DeviceList(devices, "Input1ComboBox", {8, 32, 217, 21}, InDeviceNames, OpenSelection[InputPort(1)]);
+    m_inputs[0] = DeviceList(devices, "Input1ComboBox", {8, 32, 217, 21}, true, OpenSelection[InputPort(1)]);
     Label(devices, "Label9", {8, 56, 59, 13}, "MIDI Input 2");
-    m_inputs[1] = DeviceList(devices, "Input2ComboBox", {8, 72, 217, 21}, InDeviceNames, OpenSelection[InputPort(2)]);
+    m_inputs[1] = DeviceList(devices, "Input2ComboBox", {8, 72, 217, 21}, true, OpenSelection[InputPort(2)]);
     Label(devices, "Label5", {8, 96, 59, 13}, "MIDI Input 3");
-    m_inputs[2] = DeviceList(devices, "Input3ComboBox", {8, 112, 217, 21}, InDeviceNames, OpenSelection[InputPort(3)]);
+    m_inputs[2] = DeviceList(devices, "Input3ComboBox", {8, 112, 217, 21}, true, OpenSelection[InputPort(3)]);
     auto* separator = new QFrame(devices);
     separator->setObjectName(QStringLiteral("Bevel1"));
     separator->setGeometry(8, 160, 217, 9);
@@ -106,11 +134,11 @@ void TSetupForm::build()
     separator->setFrameShadow(QFrame::Sunken);
     separator->setFrameRect(QRect(0, 0, 217, 2));  // the top edge only
     Label(devices, "Label2", {8, 176, 67, 13}, "MIDI Output 1");
-    m_outputs[0] = DeviceList(devices, "Out1ComboBox", {8, 192, 217, 21}, OutDeviceNames, OpenSelection[OutputPort(1)]);
+    m_outputs[0] = DeviceList(devices, "Out1ComboBox", {8, 192, 217, 21}, false, OpenSelection[OutputPort(1)]);
     Label(devices, "Label3", {8, 216, 67, 13}, "MIDI Output 2");
-    m_outputs[1] = DeviceList(devices, "Out2ComboBox", {8, 232, 217, 21}, OutDeviceNames, OpenSelection[OutputPort(2)]);
+    m_outputs[1] = DeviceList(devices, "Out2ComboBox", {8, 232, 217, 21}, false, OpenSelection[OutputPort(2)]);
     Label(devices, "Label4", {8, 256, 67, 13}, "MIDI Output 3");
-    m_outputs[2] = DeviceList(devices, "Out3ComboBox", {8, 272, 217, 21}, OutDeviceNames, OpenSelection[OutputPort(3)]);
+    m_outputs[2] = DeviceList(devices, "Out3ComboBox", {8, 272, 217, 21}, false, OpenSelection[OutputPort(3)]);
 
     auto* save = new QPushButton(QStringLiteral("Save as \"Deffault\""), this);
     save->setObjectName(QStringLiteral("Button1"));
@@ -163,6 +191,24 @@ void TSetupForm::outputChange(int n)
     QComboBox* list = m_outputs[n - 1];
     SelectOutput(n, list->currentIndex());
     list->setCurrentIndex(OpenSelection[OutputPort(n)]);
+}
+
+void TSetupForm::RefreshDeviceLists()
+{
+    for (int n = 1; n <= 3; ++n) {
+        for (const bool input : {true, false}) {
+            QComboBox* list = input ? m_inputs[n - 1] : m_outputs[n - 1];
+            FillDeviceList(list, input);
+            list->setCurrentIndex(OpenSelection[input ? InputPort(n) : OutputPort(n)]);
+            ShowCurrentName(list);
+        }
+    }
+}
+
+void FollowDeviceChanges()
+{
+    if (SetupForm)
+        SetupForm->RefreshDeviceLists();
 }
 
 void TSetupForm::ApplyRoutingChecks()

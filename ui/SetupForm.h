@@ -33,6 +33,9 @@ public:
 
     // The routing of all three inputs from the three check lists.
     void ApplyRoutingChecks();
+    // The device lists as the engine has them now: devices that came, went
+    // or came back.
+    void RefreshDeviceLists();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -54,6 +57,10 @@ private:
 };
 
 extern TSetupForm* SetupForm;
+
+// Installed as the engine's hook for devices that come and go: an open
+// dialog follows.
+void FollowDeviceChanges();
 
 // What F2 in the main window does: a fresh dialog, shown modally, destroyed
 // when it closes.

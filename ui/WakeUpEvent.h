@@ -16,6 +16,8 @@
 // call; the drain it leads to empties the whole ring.
 class WakeUpEvent final : public QObject, public WakeUpTarget {
 public:
+    // A child of its receiver: a wake-up still pending when the receiver
+    // goes is never delivered to it.
     explicit WakeUpEvent(QObject* receiver);
     ~WakeUpEvent() override;
 

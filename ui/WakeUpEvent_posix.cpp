@@ -19,7 +19,7 @@ int Fd(intptr_t handle)
 
 }  // namespace
 
-WakeUpEvent::WakeUpEvent(QObject* receiver) : m_receiver(receiver)
+WakeUpEvent::WakeUpEvent(QObject* receiver) : QObject(receiver), m_receiver(receiver)
 {
 #ifdef __linux__
     const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);

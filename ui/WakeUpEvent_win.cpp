@@ -6,7 +6,7 @@
 
 // An auto-reset event object: the notifier's wait resets it, so a capture
 // after that sets it again and wakes the loop once more.
-WakeUpEvent::WakeUpEvent(QObject* receiver) : m_receiver(receiver)
+WakeUpEvent::WakeUpEvent(QObject* receiver) : QObject(receiver), m_receiver(receiver)
 {
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!event)

@@ -2,7 +2,9 @@
 #include "MidiPorts.h"
 #include "OptionsFileFixture.h"
 #include "RoutingSettings.h"
+#include "SavedDeviceNames.h"
 
+#include <algorithm>
 #include <memory>
 #include <random>
 
@@ -140,6 +142,37 @@ TEST_F(OptionsFile, WhatIsSavedLoadsBackInTheNextRun)
     EXPECT_TRUE(notices().empty());
 }
 
+// The names saved beside the options file lead each port to its device
+// wherever the device stands now; a port without a usable name keeps its
+// saved position.
+TEST_F(OptionsFile, SavedNamesLeadToTheirDevices)
+{
+    Bytes bytes(44, 0);
+    bytes[0] = 1;   // input 1: position 1, saved as "Pads", now at 3
+    bytes[4] = 2;   // input 2: position 2, no name saved
+    bytes[12] = 1;  // output 1: position 1, saved as a synth that has gone
+    Write(bytes);
+    const std::string names = "Pads\n\n\nGone synth\n\n\n";
+    Write(Bytes(names.begin(), names.end()), DeviceNamesFileName);
+    LoadOptions();
+    RestoreSavedDeviceNames();
+    OpenSavedDevices();
+    EXPECT_EQ(3, OpenSelection[InputPort(1)]);
+    EXPECT_EQ(2, OpenSelection[InputPort(2)]);
+    EXPECT_EQ(0, OpenSelection[OutputPort(1)]);
+    EXPECT_EQ(std::vector<Notice>{Notice({"Errorr: The specified device identifier is out of range.", "Errorr..."})},
+              notices());
+
+    // Not text: passed over, the positions stand.
+    CloseAllDevices();
+    Write(Bytes{'P', 'a', 'd', 's', 0, '\n'}, DeviceNamesFileName);
+    LoadOptions();
+    RestoreSavedDeviceNames();
+    OpenSavedDevices();
+    EXPECT_EQ(1, OpenSelection[InputPort(1)]);
+    EXPECT_EQ(1, OpenSelection[OutputPort(1)]);
+}
+
 TEST_F(OptionsFile, SavingLeavesNoOtherFileBehind)
 {
     SaveOptions();
@@ -147,7 +180,8 @@ TEST_F(OptionsFile, SavingLeavesNoOtherFileBehind)
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(directory.path()))
         names.push_back(entry.path().filename().string());
-    EXPECT_EQ(std::vector<std::string>{OptionsFileName}, names);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{DeviceNamesFileName, OptionsFileName}), names);
 }
 
 // Files of any size and content: the loader never crashes, takes exactly

@@ -9,7 +9,10 @@
 #include "JackServer.h"
 #include "MessagePath.h"
 #include "MidiPorts.h"
+#include "OptionsFile.h"
 #include "RoutingSettings.h"
+#include "SavedDeviceNames.h"
+#include "TempDirectory.h"
 
 #include <gtest/gtest.h>
 
@@ -64,13 +67,13 @@ protected:
 
     static int32_t Find(const std::vector<std::string>& names, const std::string& port)
     {
-        auto it = std::find(names.begin(), names.end(), port.substr(0, 31));
+        auto it = std::find(names.begin(), names.end(), port);
         return it == names.end() ? -1 : static_cast<int32_t>(it - names.begin());
     }
     static int32_t InputOf(const JackPeer& keyboard) { return Find(InDeviceNames, keyboard.keyboardPort()); }
     static int32_t OutputOf(const JackPeer& synth) { return Find(OutDeviceNames, synth.synthPort()); }
 
-    // Runs the drain, as the main loop would, until the condition holds.
+    // Takes wake-ups, as the main loop would, until the condition holds.
     template <typename Condition>
     static bool WaitFor(Condition done, int deadlineMs = 5000)
     {
@@ -78,7 +81,8 @@ protected:
         while (!done()) {
             if (std::chrono::steady_clock::now() > deadline)
                 return false;
-            DrainEvents();
+            bool handled = false;
+            ApplicationMessage(WakeUpMessage, handled);
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return true;
@@ -102,17 +106,21 @@ protected:
     std::unique_ptr<MidiDeviceService> router;
 };
 
-TEST_F(OverJack, ListsTheOtherClientsMidiPortsInServerOrder)
+TEST_F(OverJack, ListsTheOtherClientsMidiPortsByTheirFullNames)
 {
     peer("keys", true, false);
     peer("synth", false, true);
     peer("both", true, true);
     peer("a-client-with-a-long-name", true, false, "-and-an-even-longer-port-name");
     startRouter();
-    EXPECT_EQ((std::vector<std::string>{"NO Selected IN Device", "keys:out", "both:out",
-                                        "a-client-with-a-long-name:out-a"}),
-              InDeviceNames);
-    EXPECT_EQ((std::vector<std::string>{"NO Selected OUT Device", "synth:in", "both:in"}), OutDeviceNames);
+    std::vector<std::string> inputs(InDeviceNames.begin() + 1, InDeviceNames.end());
+    std::sort(inputs.begin(), inputs.end());
+    EXPECT_EQ((std::vector<std::string>{"a-client-with-a-long-name:out-and-an-even-longer-port-name", "both:out",
+                                        "keys:out"}),
+              inputs);
+    std::vector<std::string> outputs(OutDeviceNames.begin() + 1, OutDeviceNames.end());
+    std::sort(outputs.begin(), outputs.end());
+    EXPECT_EQ((std::vector<std::string>{"both:in", "synth:in"}), outputs);
 }
 
 TEST_F(OverJack, ANoteReachesTheRoutedSynthsOnly)
@@ -232,17 +240,126 @@ TEST_F(OverJack, AnOutOfRangeSelectionShowsItsNotice)
     EXPECT_EQ(expected, Notices);
 }
 
-TEST_F(OverJack, APortGoneSinceTheListWasMadeIsNoDevice)
+// Saved settings follow the devices by name: the next day the clients start
+// in another order, and two keyboards whose names agree in their first 40
+// characters are still told apart.
+TEST_F(OverJack, SavedDevicesAreFoundByNameWhereverTheyStandNow)
+{
+    const std::string prefix = "keyboard-client-with-a-rather-long-name-";
+    TempDirectory directory;
+    {
+        auto first = std::make_unique<JackPeer>(prefix + "one", true, false);
+        auto second = std::make_unique<JackPeer>(prefix + "two", true, false);
+        auto synth = std::make_unique<JackPeer>("synth", false, true);
+        startRouter();
+        SelectInput(2, InputOf(*second));
+        SelectOutput(3, OutputOf(*synth));
+        RoutingOptions.RouteMask[1] = 4;
+        SaveOptions();
+        CloseAllDevices();
+        DeviceService = nullptr;
+        router.reset();
+        ResetEngine();
+    }
+    JackPeer& synth = peer("synth", false, true);
+    JackPeer& second = peer(prefix + "two", true, false);
+    JackPeer& first = peer(prefix + "one", true, false);
+    startRouter();
+    LoadOptions();
+    RestoreSavedDeviceNames();
+    OpenSavedDevices();
+    EXPECT_EQ(InputOf(second), OpenSelection[InputPort(2)]);
+    EXPECT_EQ(OutputOf(synth), OpenSelection[OutputPort(3)]);
+    ASSERT_TRUE(Prime(second, {&synth}));
+    first.play({0x90, 1, 1});
+    second.play({0x90, 2, 2});
+    EXPECT_TRUE(WaitFor([&] { return synth.received().size() == 1; }));
+    EXPECT_EQ((Bytes{0x90, 2, 2}), synth.received().back().bytes);
+    EXPECT_TRUE(Notices.empty());
+}
+
+// A synth that quits keeps its place in the list, shown absent; the port
+// stays open on it and is connected again, quietly, when it comes back.
+TEST_F(OverJack, ASynthThatQuitsAndComesBackIsReconnected)
+{
+    JackPeer& keys = peer("keys", true, false);
+    auto synth = std::make_unique<JackPeer>("synth", false, true);
+    startRouter();
+    const int32_t selection = OutputOf(*synth);
+    SelectInput(1, InputOf(keys));
+    SelectOutput(1, selection);
+    RoutingOptions.RouteMask[0] = 1;
+    synth.reset();
+    EXPECT_TRUE(WaitFor([&] { return !DevicePresent(false, selection); }));
+    EXPECT_EQ(selection, OpenSelection[OutputPort(1)]);
+
+    synth = std::make_unique<JackPeer>("synth", false, true);
+    EXPECT_TRUE(WaitFor([&] { return DevicePresent(false, selection); }));
+    EXPECT_EQ(selection, OutputOf(*synth));
+    ASSERT_TRUE(Prime(keys, {synth.get()}));
+    keys.play({0x90, 62, 100});
+    EXPECT_TRUE(WaitFor([&] { return synth->received().size() == 1; }));
+    EXPECT_TRUE(Notices.empty());
+    CloseAllDevices();
+}
+
+TEST_F(OverJack, AClientStartedLaterCanBeChosen)
 {
     JackPeer& keys = peer("keys", true, false);
     startRouter();
-    const int32_t selection = InputOf(keys);
-    keys.exit();
-    SelectInput(2, selection);
-    EXPECT_EQ(0, OpenSelection[InputPort(2)]);
+    SelectInput(1, InputOf(keys));
+    RoutingOptions.RouteMask[0] = 1;
+    JackPeer& late = peer("late", false, true);
+    ASSERT_TRUE(WaitFor([&] { return OutputOf(late) > 0; }));
+    SelectOutput(1, OutputOf(late));
+    ASSERT_TRUE(Prime(keys, {&late}));
+    EXPECT_TRUE(Notices.empty());
+}
+
+// Each of the program's own ports has the JACK name of its number, whatever
+// else is open.
+TEST_F(OverJack, Input3OpenedAloneIsIn3)
+{
+    JackPeer& keys = peer("keys", true, false);
+    startRouter();
+    SelectInput(3, InputOf(keys));
+    EXPECT_TRUE(WaitFor([&] { return keys.keyboardConnections() == std::vector<std::string>{"Roraridov:in_3"}; }));
+}
+
+TEST_F(OverJack, OneDeviceIsNotOpenedOnTwoPorts)
+{
+    JackPeer& keys = peer("keys", true, false);
+    startRouter();
+    SelectInput(1, InputOf(keys));
+    SelectInput(3, InputOf(keys));
+    EXPECT_EQ(0, OpenSelection[InputPort(3)]);
     const std::vector<std::pair<std::string, std::string>> expected{
-        {"Errorr: No MIDI port was found. This error occurs only when the mapper is opened.", "Errorr..."}};
+        {"Errorr: The specified resource is already allocated.", "Errorr..."}};
     EXPECT_EQ(expected, Notices);
+}
+
+// What a send accepted leaves before the port goes: a note held while its
+// output is reopened, or while everything closes, is let go.
+TEST_F(OverJack, HeldNotesAreReleasedWhenTheirOutputCloses)
+{
+    JackPeer& keys = peer("keys", true, false);
+    JackPeer& synth = peer("synth", false, true);
+    startRouter();
+    SelectInput(1, InputOf(keys));
+    SelectOutput(1, OutputOf(synth));
+    RoutingOptions.RouteMask[0] = 1;
+    ASSERT_TRUE(Prime(keys, {&synth}));
+    keys.play({0x90, 60, 100});
+    ASSERT_TRUE(WaitFor([&] { return synth.received().size() == 1; }));
+    SelectOutput(1, OutputOf(synth));
+    EXPECT_TRUE(WaitFor([&] { return synth.received().size() == 2; }));
+
+    ASSERT_TRUE(Prime(keys, {&synth}));
+    keys.play({0x90, 64, 100});
+    ASSERT_TRUE(WaitFor([&] { return synth.received().size() == 1; }));
+    CloseAllDevices();
+    EXPECT_TRUE(WaitFor([&] { return synth.received().size() == 2; }));
+    EXPECT_EQ((Bytes{0x80, 64, 64}), synth.received().back().bytes);
 }
 
 // Other clients coming and going while the router opens its ports must never

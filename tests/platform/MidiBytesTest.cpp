@@ -81,4 +81,33 @@ TEST(CopyProductName, CutsTo31CharactersAndTerminates)
     EXPECT_STREQ("", field);
 }
 
+
+// One event's bytes read the way a receiver reads its cable.
+TEST(ReadShortMessages, ReadAnEventLikeACable)
+{
+    const struct {
+        std::vector<uint8_t> bytes;
+        std::vector<uint32_t> messages;
+    } cases[] = {
+        {{0x90, 0x3C, 0x40}, {0x403C90}},
+        {{0x90, 0xF8, 0x3C, 0x40}, {0xF8, 0x403C90}},               // clock inside a note-on
+        {{0x90, 0x3C, 0xFE, 0x40}, {0xFE, 0x403C90}},
+        {{0x90, 0x3C, 0x40, 0x3E, 0x00}, {0x403C90, 0x003E90}},     // running status
+        {{0xC1, 0x05, 0x06}, {0x05C1, 0x06C1}},
+        {{0x90, 0x3C, 0x40, 0xF2, 0x01, 0x02, 0x3E, 0x00}, {0x403C90, 0x0201F2}},  // cancelled
+        {{0x90, 0x3C, 0x40, 0xF0, 0x7E, 0x3E, 0xF7, 0x3F, 0x00}, {0x403C90}},      // sysex
+        {{0xF0, 0x01, 0xF8, 0x02, 0xF7}, {0xF8}},
+        {{0x3C, 0x40, 0xB0, 0x40, 0x7F}, {0x7F40B0}},                // stray data
+        {{0x90, 0x3C}, {}},                                          // unfinished
+        {{0x90, 0x3C, 0x80, 0x3C, 0x00}, {0x003C80}},                // a status cuts short
+        {{0xF6, 0x01, 0xF1, 0x22}, {0xF6, 0x22F1}},
+        {{}, {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint32_t> read;
+        ReadShortMessages(c.bytes.data(), c.bytes.size(), [&](uint32_t packed) { read.push_back(packed); });
+        EXPECT_EQ(c.messages, read) << ::testing::PrintToString(c.bytes);
+    }
+}
+
 }  // namespace

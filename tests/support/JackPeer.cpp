@@ -57,6 +57,17 @@ std::string JackPeer::synthPort() const
     return m_in ? jack_port_name(m_in) : "";
 }
 
+std::vector<std::string> JackPeer::keyboardConnections() const
+{
+    std::vector<std::string> names;
+    if (const char** ports = m_out ? jack_port_get_connections(m_out) : nullptr) {
+        for (const char** name = ports; *name; ++name)
+            names.emplace_back(*name);
+        jack_free(ports);
+    }
+    return names;
+}
+
 void JackPeer::play(std::vector<uint8_t> bytes)
 {
     JackPeerRecord record{};

@@ -32,6 +32,8 @@ public:
     bool ok() const { return m_client != nullptr; }
     std::string keyboardPort() const;  // full name of the output port
     std::string synthPort() const;     // full name of the input port
+    // The ports the keyboard's output is connected to.
+    std::vector<std::string> keyboardConnections() const;
 
     // Queues one message for the next cycles; as many go per cycle as fit.
     void play(std::vector<uint8_t> bytes);

@@ -1,0 +1,114 @@
+#include "SavedDeviceNames.h"
+
+#include "MidiPorts.h"
+#include "OptionsFile.h"
+#include "OptionsFileIo.h"
+
+namespace {
+
+// Far more than six device names need; a larger file is not ours.
+constexpr size_t LongestFile = 16 * 1024;
+
+bool ValidUtf8Text(std::string_view text)
+{
+    for (size_t at = 0; at < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        int following = 0;
+        if (byte < 0x80) {
+            if (byte < 0x20 && byte != '\n' && byte != '\r' && byte != '\t')
+                return false;
+        } else if (byte >= 0xC2 && byte <= 0xDF) {
+            following = 1;
+        } else if (byte >= 0xE0 && byte <= 0xEF) {
+            following = 2;
+        } else if (byte >= 0xF0 && byte <= 0xF4) {
+            following = 3;
+        } else {
+            return false;
+        }
+        if (text.size() - at <= static_cast<size_t>(following))
+            return false;
+        for (int i = 1; i <= following; ++i) {
+            if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80)
+                return false;
+        }
+        at += static_cast<size_t>(following) + 1;
+    }
+    return true;
+}
+
+std::string& SavedName(SavedDeviceNames& names, bool input, int n)
+{
+    return names[input ? InputPort(n) : OutputPort(n)];
+}
+
+}  // namespace
+
+std::string DeviceNamesText()
+{
+    std::string text;
+    for (int port = 0; port < PortCount; ++port) {
+        const bool input = port < OutputPort(1);
+        const std::vector<std::string>& names = input ? InDeviceNames : OutDeviceNames;
+        const int32_t selection = OpenSelection[port];
+        if (selection > 0 && static_cast<size_t>(selection) < names.size())
+            text += names[selection];
+        text += '\n';
+    }
+    return text;
+}
+
+bool ParseDeviceNames(std::string_view text, SavedDeviceNames& names)
+{
+    if (text.size() > LongestFile || !ValidUtf8Text(text))
+        return false;
+    if (!text.empty() && text.back() == '\n')
+        text.remove_suffix(1);
+    SavedDeviceNames lines;
+    size_t line = 0;
+    for (size_t start = 0;; ++line) {
+        const size_t end = text.find('\n', start);
+        if (line == lines.size())
+            return false;
+        std::string_view content = text.substr(start, end == std::string_view::npos ? end : end - start);
+        if (!content.empty() && content.back() == '\r')
+            content.remove_suffix(1);
+        lines[line] = content;
+        if (end == std::string_view::npos)
+            break;
+        start = end + 1;
+    }
+    if (line + 1 != lines.size())
+        return false;
+    names = std::move(lines);
+    return true;
+}
+
+void SaveDeviceNames()
+{
+    const std::string text = DeviceNamesText();
+    if (ReplaceOptionsFile(DeviceNamesFileName, text.data(), text.size()) != SaveResult::Saved)
+        throw FileFailure(std::string("Cannot create file ") + DeviceNamesFileName);
+}
+
+void RestoreSavedDeviceNames()
+{
+    if (!OptionsFileExists(DeviceNamesFileName))
+        return;
+    std::string text(LongestFile + 1, '\0');
+    size_t got = 0;
+    SavedDeviceNames names;
+    if (!ReadOptionsFile(DeviceNamesFileName, text.data(), text.size(), got))
+        return;
+    text.resize(got);
+    if (!ParseDeviceNames(text, names))
+        return;
+    for (int n = 1; n <= 3; ++n) {
+        for (bool input : {true, false}) {
+            int32_t& selection = input ? RoutingOptions.InSelect[n - 1] : RoutingOptions.OutSelect[n - 1];
+            const std::string& name = SavedName(names, input, n);
+            if (selection != 0 && !name.empty())
+                selection = FindSavedDevice(input, selection, name);
+        }
+    }
+}
