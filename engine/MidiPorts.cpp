@@ -231,6 +231,13 @@ void ReleaseDeviceService()
     if (DeviceService)
         DeviceService->setChangeNotifier(nullptr);
     DeviceChangePending.store(false, std::memory_order_relaxed);
+    // A port whose close failed is still open: its device thread may call in
+    // at any time and reads the callback record the service owns, so the
+    // service stays for the rest of the process.
+    for (int port = 0; port < PortCount; ++port) {
+        if (OpenSelection[port] != 0)
+            return;
+    }
     if (SystemService && DeviceService == SystemService.get())
         DeviceService = nullptr;
     SystemService.reset();

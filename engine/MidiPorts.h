@@ -43,6 +43,6 @@ void OpenSavedDevices();
 
 void FreeDeviceNames();
 
-// Lets go of the device service chosen by EnumerateDevices, once every port
-// is closed.
+// Lets go of the device service chosen by EnumerateDevices; while any port is
+// still open (its close failed) the service is kept for good.
 void ReleaseDeviceService();

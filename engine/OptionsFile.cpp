@@ -37,10 +37,13 @@ void SaveOptions()
         RoutingOptions.InSelect[n - 1] = OpenSelection[InputPort(n)];
         RoutingOptions.OutSelect[n - 1] = OpenSelection[OutputPort(n)];
     }
-    // Names first: a names file must never point at other devices than the
-    // indices saved with it, so a failure here leaves both files as they were.
-    SaveDeviceNames();
-    switch (ReplaceOptionsFile(OptionsFileName, &RoutingOptions, sizeof RoutingOptions)) {
+    // Names first, and put back when the options file fails: the names must
+    // never point at other devices than the indices saved with them.
+    const DeviceNamesBefore names = SaveDeviceNames();
+    const SaveResult result = ReplaceOptionsFile(OptionsFileName, &RoutingOptions, sizeof RoutingOptions);
+    if (result != SaveResult::Saved)
+        UndoDeviceNames(names);
+    switch (result) {
     case SaveResult::Saved:
         break;
     case SaveResult::CannotCreate:

@@ -13,9 +13,13 @@ bool OptionsFileExists(const char* name);
 // it cannot be opened; otherwise `got` says how many bytes were read.
 bool ReadOptionsFile(const char* name, void* buffer, size_t size, size_t& got);
 
+// Deletes the file; false when it cannot.
+bool RemoveOptionsFile(const char* name);
+
 enum class SaveResult { Saved, CannotCreate, ShortWrite };
 
 // Replaces the file with exactly these bytes, atomically: the bytes go to a
 // new file beside it, are flushed to disk, and the new file is renamed over
 // the old one, so a failed or interrupted save leaves the old file whole.
+// A file the user may not write is refused.
 SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size);

@@ -12,10 +12,12 @@
 namespace {
 
 // Opens without blocking (a FIFO of that name must not hang the program)
-// and takes the exclusive lock; only a regular file will do.
-int OpenLocked(const char* path)
+// and takes the exclusive lock; only a regular file will do. `access` is
+// O_RDONLY to read, O_WRONLY to save: a save needs no read permission, and
+// a file the user cannot write is refused rather than replaced.
+int OpenLocked(const char* path, int access)
 {
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = open(path, access | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return -1;
     struct stat info;
@@ -41,6 +43,38 @@ bool WriteAll(int fd, const void* data, size_t size)
     return true;
 }
 
+// Rewrites an open file from its start: the old way, for when no new file
+// can be made beside it.
+SaveResult RewriteInPlace(int fd, const void* data, size_t size)
+{
+    if (ftruncate(fd, 0) != 0)
+        return SaveResult::CannotCreate;
+    return WriteAll(fd, data, size) && fsync(fd) == 0 ? SaveResult::Saved : SaveResult::ShortWrite;
+}
+
+// Where a save must write: links followed to the file they name, even one
+// that does not exist yet.
+std::string SavePath(const char* name)
+{
+    std::string path = name;
+    for (int hops = 0; hops < 40; ++hops) {
+        char resolved[PATH_MAX];
+        if (realpath(path.c_str(), resolved))
+            return resolved;
+        char target[PATH_MAX];
+        const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+        if (length <= 0)
+            return path;  // no link: a new file of that name
+        target[length] = '\0';
+        const size_t slash = path.rfind('/');
+        if (target[0] == '/' || slash == std::string::npos)
+            path = target;
+        else
+            path = path.substr(0, slash + 1) + target;
+    }
+    return path;
+}
+
 mode_t NewFileMode()
 {
     const mode_t mask = umask(0);
@@ -56,9 +90,14 @@ bool OptionsFileExists(const char* name)
     return stat(name, &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+bool RemoveOptionsFile(const char* name)
+{
+    return unlink(name) == 0;
+}
+
 bool ReadOptionsFile(const char* name, void* buffer, size_t size, size_t& got)
 {
-    const int fd = OpenLocked(name);
+    const int fd = OpenLocked(name, O_RDONLY);
     if (fd < 0)
         return false;
     got = 0;
@@ -78,17 +117,14 @@ bool ReadOptionsFile(const char* name, void* buffer, size_t size, size_t& got)
 SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size)
 {
     // Where the file really is: a link to it stays a link to the new one.
-    std::string path = name;
-    char resolved[PATH_MAX];
-    if (realpath(name, resolved))
-        path = resolved;
+    const std::string path = SavePath(name);
 
     int target = -1;
     mode_t mode = NewFileMode();
     struct stat info;
     if (lstat(path.c_str(), &info) == 0) {
         // Anyone holding the old file keeps us from replacing it.
-        target = OpenLocked(path.c_str());
+        target = OpenLocked(path.c_str(), O_WRONLY);
         if (target < 0)
             return SaveResult::CannotCreate;
         mode = info.st_mode & 07777;
@@ -97,9 +133,11 @@ SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size)
     std::string temporary = path + ".XXXXXX";
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
+        // A file the user may write in a directory they may not.
+        const SaveResult result = target >= 0 ? RewriteInPlace(target, data, size) : SaveResult::CannotCreate;
         if (target >= 0)
             close(target);
-        return SaveResult::CannotCreate;
+        return result;
     }
     fchmod(fd, mode);
     const bool written = WriteAll(fd, data, size) && fsync(fd) == 0;

@@ -30,6 +30,11 @@ bool OptionsFileExists(const char* name)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool RemoveOptionsFile(const char* name)
+{
+    return DeleteFileW(Wide(name).c_str()) != 0;
+}
+
 bool ReadOptionsFile(const char* name, void* buffer, size_t size, size_t& got)
 {
     const HANDLE file = OpenExclusive(Wide(name), GENERIC_READ, OPEN_EXISTING);

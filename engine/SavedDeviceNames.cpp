@@ -72,7 +72,9 @@ bool ParseDeviceNames(std::string_view text, SavedDeviceNames& names)
             return false;
         std::string_view content = text.substr(start, end == std::string_view::npos ? end : end - start);
         if (!content.empty() && content.back() == '\r')
-            content.remove_suffix(1);
+            content.remove_suffix(1);  // written on Windows
+        if (content.find('\r') != std::string_view::npos)
+            return false;
         lines[line] = content;
         if (end == std::string_view::npos)
             break;
@@ -84,24 +86,47 @@ bool ParseDeviceNames(std::string_view text, SavedDeviceNames& names)
     return true;
 }
 
-void SaveDeviceNames()
+namespace {
+
+bool ReadDeviceNamesFile(std::string& text)
 {
+    text.assign(LongestFile + 1, '\0');
+    size_t got = 0;
+    if (!ReadOptionsFile(DeviceNamesFileName, text.data(), text.size(), got))
+        return false;
+    text.resize(got);
+    return true;
+}
+
+}  // namespace
+
+DeviceNamesBefore SaveDeviceNames()
+{
+    DeviceNamesBefore before;
+    before.existed = OptionsFileExists(DeviceNamesFileName);
+    before.read = before.existed && ReadDeviceNamesFile(before.text);
     const std::string text = DeviceNamesText();
-    if (ReplaceOptionsFile(DeviceNamesFileName, text.data(), text.size()) != SaveResult::Saved)
+    const SaveResult result = ReplaceOptionsFile(DeviceNamesFileName, text.data(), text.size());
+    if (result == SaveResult::ShortWrite || (result == SaveResult::CannotCreate && before.existed)) {
+        UndoDeviceNames(before);
         throw FileFailure(std::string("Cannot create file ") + DeviceNamesFileName);
+    }
+    return before;
+}
+
+void UndoDeviceNames(const DeviceNamesBefore& before)
+{
+    if (!before.existed)
+        RemoveOptionsFile(DeviceNamesFileName);
+    else if (before.read)
+        ReplaceOptionsFile(DeviceNamesFileName, before.text.data(), before.text.size());
 }
 
 void RestoreSavedDeviceNames()
 {
-    if (!OptionsFileExists(DeviceNamesFileName))
-        return;
-    std::string text(LongestFile + 1, '\0');
-    size_t got = 0;
+    std::string text;
     SavedDeviceNames names;
-    if (!ReadOptionsFile(DeviceNamesFileName, text.data(), text.size(), got))
-        return;
-    text.resize(got);
-    if (!ParseDeviceNames(text, names))
+    if (!OptionsFileExists(DeviceNamesFileName) || !ReadDeviceNamesFile(text) || !ParseDeviceNames(text, names))
         return;
     for (int n = 1; n <= 3; ++n) {
         for (bool input : {true, false}) {

@@ -22,8 +22,22 @@ std::string DeviceNamesText();
 // sensible length.
 bool ParseDeviceNames(std::string_view text, SavedDeviceNames& names);
 
-// Writes the file atomically; raises FileFailure when it cannot be created.
-void SaveDeviceNames();
+// What the names file held before a save.
+struct DeviceNamesBefore {
+    bool existed = false;
+    bool read = false;
+    std::string text;
+};
+
+// Writes the file atomically and returns what it held before. Raises
+// FileFailure when a names file is there and cannot be replaced (it would
+// point at other devices than the options file); where none is there and
+// none can be made, the options file is saved alone.
+DeviceNamesBefore SaveDeviceNames();
+
+// Puts the names file back as it was, after the options file could not be
+// saved, so the two never disagree.
+void UndoDeviceNames(const DeviceNamesBefore& before);
 
 // Points each saved selection of the settings record at its device by name.
 // A port saved closed, or without a name, keeps its index; without a usable

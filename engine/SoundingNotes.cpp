@@ -70,10 +70,29 @@ void TrackSent(int input, int output, uint32_t message, bool fromPressure)
 
 namespace {
 
-void CentreBends(Sounding& s, int output)
+// What the other inputs hold on output k: a release leaves that sounding, so
+// that it goes out only when its last holder lets go or is released.
+Sounding HeldByOthers(int input, int output)
+{
+    Sounding held{};
+    for (int other = 1; other <= 3; ++other) {
+        if (other == input)
+            continue;
+        const Sounding& s = Table[other - 1][output - 1];
+        for (int channel = 0; channel < 16; ++channel) {
+            held.notes[channel][0] |= s.notes[channel][0];
+            held.notes[channel][1] |= s.notes[channel][1];
+        }
+        held.pedalDown |= s.pedalDown;
+        held.bent |= s.bent;
+    }
+    return held;
+}
+
+void CentreBends(Sounding& s, uint16_t keep, int output)
 {
     for (uint8_t channel = 0; channel < 16; ++channel) {
-        if (s.bent & (1u << channel))
+        if (s.bent & ~keep & (1u << channel))
             SendToOutput(output, Message(0xE0 | channel, 0, 64));
     }
     s.bent = 0;
@@ -84,16 +103,18 @@ void CentreBends(Sounding& s, int output)
 void ReleaseSounding(int input, int output)
 {
     Sounding& s = Table[input - 1][output - 1];
-    CentreBends(s, output);
+    const Sounding others = HeldByOthers(input, output);
+    CentreBends(s, others.bent, output);
     for (uint8_t channel = 0; channel < 16; ++channel) {
         for (int half = 0; half < 2; ++half) {
-            for (uint64_t bits = s.notes[channel][half]; bits; bits &= bits - 1) {
+            const uint64_t mine = s.notes[channel][half] & ~others.notes[channel][half];
+            for (uint64_t bits = mine; bits; bits &= bits - 1) {
                 const auto note = static_cast<uint8_t>(half * 64 + std::countr_zero(bits));
                 SendToOutput(output, Message(0x80 | channel, note, 64));
             }
             s.notes[channel][half] = 0;
         }
-        if (s.pedalDown & (1u << channel))
+        if (s.pedalDown & ~others.pedalDown & (1u << channel))
             SendToOutput(output, Message(0xB0 | channel, SustainPedal, 0));
     }
     s.pedalDown = 0;
@@ -101,6 +122,7 @@ void ReleaseSounding(int input, int output)
 
 void ReleaseOutput(int output)
 {
+    // One input after another: what two inputs share goes out with the last.
     for (int input = 1; input <= 3; ++input)
         ReleaseSounding(input, output);
 }
@@ -114,7 +136,7 @@ void ReleaseInput(int input)
 void CentrePressureBends(int input)
 {
     for (int output = 1; output <= 3; ++output)
-        CentreBends(Table[input - 1][output - 1], output);
+        CentreBends(Table[input - 1][output - 1], HeldByOthers(input, output).bent, output);
 }
 
 void SetRouting(int input, int32_t routeMask, bool atToPb, bool chVoiceOnly)

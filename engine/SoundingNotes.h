@@ -15,17 +15,18 @@ void TrackSent(int input, int output, uint32_t message, bool fromPressure);
 
 // Sends note-off for every note input n holds on output k, a pedal release
 // where its pedal is down, and a centred bend where it bent from pressure;
-// forgets them.
+// forgets them. What another input still holds there (the same note, pedal
+// or bent channel) is left sounding for that input to let go.
 void ReleaseSounding(int input, int output);
 
-// Every input's notes on output k (before the output closes).
+// Every input's notes on output k (before the output closes), each once.
 void ReleaseOutput(int output);
 
 // Input n's notes on every output (after the input closes).
 void ReleaseInput(int input);
 
 // Centres the pitch bends input n made from pressure, on every output that
-// got them (when its pressure-to-bend conversion is turned off).
+// got them and no other input bends (when its conversion is turned off).
 void CentrePressureBends(int input);
 
 // Changes input n's routing, releasing what it leaves behind: notes on

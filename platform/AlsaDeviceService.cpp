@@ -106,12 +106,18 @@ public:
 
     MmResult midiInClose(MidiHandle handle) override
     {
-        // Deleting RtMidiIn closes the port and joins its input thread, so no
-        // callback runs after this.
         if (!handle)
             return MMSYSERR_INVALHANDLE;
         std::erase(m_open, reinterpret_cast<AlsaPort*>(handle));
-        delete reinterpret_cast<AlsaPort*>(handle);
+        auto* port = reinterpret_cast<AlsaPort*>(handle);
+        // The input thread reads the record until it is stopped: closing the
+        // port joins it, and only then may the record go. Left to the record's
+        // own destructor, the thread would outlive the members it reads.
+        port->started.store(false, std::memory_order_release);
+        port->in->closePort();
+        port->in->cancelCallback();
+        port->in.reset();
+        delete port;
         return MMSYSERR_NOERROR;
     }
 

@@ -1,5 +1,6 @@
 #include "SetupForm.h"
 
+#include "CheckListDelegate.h"
 #include "MainForm.h"
 #include "MidiPorts.h"
 #include "Notices.h"
@@ -84,6 +85,7 @@ QListWidget* CheckList(QWidget* parent, const char* name, QRect geometry, int n)
     list->setObjectName(QString::fromLatin1(name));
     list->setGeometry(geometry);
     list->setUniformItemSizes(true);
+    list->setItemDelegate(new CheckListDelegate(list));
     const auto states = InputSettings(n);
     for (int i = 0; i < 5; ++i) {
         auto* item = new QListWidgetItem(QString::fromLatin1(CheckItems[i]), list);

@@ -25,23 +25,29 @@ TEST_F(Capture, AllocatesNothingOnTheDeviceThread)
     EXPECT_EQ(750, wakeUps.posts());
 }
 
-TEST_F(Capture, TheCounterSeesAnAllocationInACallback)
-{
-    // The proof above is only as good as the counter: a callback that
-    // allocates must be seen.
-    static MidiInProc allocating = [](MidiHandle, uint32_t, uintptr_t, uintptr_t, uintptr_t) {
+// A wake-up target that allocates each time it is woken.
+class AllocatingWakeUp final : public WakeUpTarget {
+public:
+    void Post() noexcept override
+    {
         static void* volatile kept;
         kept = ::operator new(16);
         ::operator delete(kept);
-    };
-    MidiHandle handle = nullptr;
-    ASSERT_EQ(MMSYSERR_NOERROR, fake.midiInOpen(&handle, 0, allocating, 0, CALLBACK_FUNCTION));
-    fake.midiInStart(handle);
+    }
+};
+
+TEST_F(Capture, AnAllocationInACaptureIsSeen)
+{
+    // The proof above is only as good as its count: what the program's own
+    // capture does, down to the wake-up it posts, must be counted.
+    AllocatingWakeUp allocating;
+    SetWakeUpTarget(&allocating);
+    SelectInput(1, 1);
     const uint64_t before = CountedAllocations();
-    fake.deliver(0, Msg(0x90, 1, 1));
-    fake.waitDelivered();
-    EXPECT_EQ(before + 1, CountedAllocations());
-    fake.midiInClose(handle);
+    play(0, {Msg(0x90, 60, 100), Msg(0x80, 60, 0)});
+    EXPECT_EQ(before + 2, CountedAllocations());
+    SelectInput(1, 0);  // before the target goes
+    SetWakeUpTarget(&wakeUps);
 }
 
 TEST_F(Capture, StopsWhenTheInputCloses)

@@ -5,6 +5,7 @@
 #include "RoutingSettings.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -19,16 +20,20 @@ void WakeUp()
     EXPECT_FALSE(handled);
 }
 
-TEST_F(MessagePath, EverythingStartsZeroed)
+// What the program starts with. The fixtures reset all of it, so it is
+// looked at in a new process of this program before any test has run.
+TEST(FreshProcess, NothingIsOpenRoutedOrQueued)
 {
-    const TRoutingOptions zero{};
-    EXPECT_EQ(0, memcmp(&zero, &RoutingOptions, sizeof zero));
-    for (int port = 0; port < PortCount; ++port) {
-        EXPECT_EQ(0, OpenSelection[port]);
-        EXPECT_EQ(0, ActivityHold[port]);
-    }
-    uint32_t entry;
-    EXPECT_FALSE(PopEvent(entry));
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto zeroed = [] {
+        const TRoutingOptions zero{};
+        bool zeroed = memcmp(&zero, &RoutingOptions, sizeof zero) == 0;
+        for (int port = 0; port < PortCount; ++port)
+            zeroed = zeroed && OpenSelection[port] == 0 && DeviceHandles[port] == nullptr && ActivityHold[port] == 0;
+        uint32_t entry;
+        return zeroed && !PopEvent(entry);
+    };
+    EXPECT_EXIT(std::_Exit(zeroed() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 struct PressureCase {

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <random>
 
 namespace {
 
@@ -182,32 +181,6 @@ TEST_F(OptionsFile, SavingLeavesNoOtherFileBehind)
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ((std::vector<std::string>{DeviceNamesFileName, OptionsFileName}), names);
-}
-
-// Files of any size and content: the loader never crashes, takes exactly
-// the bytes it reads, and zeroes the selections whenever the read was short.
-TEST_F(OptionsFile, ArbitraryFilesLoadSafely)
-{
-    std::mt19937 random(2026);
-    for (int round = 0; round < 500; ++round) {
-        const size_t size = random() % 3 == 0 ? 44 : random() % 100;
-        Bytes bytes(size);
-        for (auto& byte : bytes)
-            byte = static_cast<uint8_t>(random());
-        Write(bytes);
-        RoutingOptions = TRoutingOptions{};
-        notices().clear();
-        LoadOptions();
-        Bytes expected(44, 0);
-        std::copy_n(bytes.begin(), std::min<size_t>(size, 44), expected.begin());
-        if (size < 44) {
-            std::fill_n(expected.begin(), 24, 0);
-            ASSERT_EQ(std::vector<Notice>{ShortRead}, notices()) << size;
-        } else {
-            ASSERT_TRUE(notices().empty()) << size;
-        }
-        ASSERT_EQ(expected, Image()) << "size " << size;
-    }
 }
 
 }  // namespace

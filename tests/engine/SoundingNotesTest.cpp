@@ -81,6 +81,17 @@ TEST_F(StuckNotes, ClosingAnInputReleasesWhatItLeftEverywhere)
     EXPECT_EQ((Messages{Msg(0x90, 62, 100), Msg(0x80, 60, 64), Msg(0x80, 62, 64)}), fake.sent(1));
 }
 
+TEST_F(StuckNotes, ANoteTwoInputsHoldIsReleasedWithItsLastHolder)
+{
+    RoutingOptions.RouteMask[1] = 1;
+    route(0, {Msg(0x90, 60, 100), Msg(0xB0, 64, 127)});
+    route(1, {Msg(0x90, 60, 90), Msg(0xB0, 64, 127), Msg(0x90, 62, 90)});
+    SetRouting(1, 2, false, false);  // input 2 still holds note and pedal on output 1
+    EXPECT_TRUE(fake.sent(0).empty());
+    SelectInput(2, 0);
+    EXPECT_EQ((Messages{Msg(0x80, 60, 64), Msg(0x80, 62, 64), Msg(0xB0, 64, 0)}), fake.sent(0));
+}
+
 TEST_F(StuckNotes, TurningPressureToBendOffCentresTheBentChannels)
 {
     RoutingOptions.AtToPb[0] = 1;

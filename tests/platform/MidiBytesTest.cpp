@@ -7,26 +7,6 @@
 
 namespace {
 
-TEST(ShortMessageDataBytes, FollowTheStatusByte)
-{
-    for (int status = 0; status < 0x80; ++status)
-        EXPECT_EQ(-1, ShortMessageDataBytes(status)) << status;
-    for (int status = 0x80; status < 0xC0; ++status)
-        EXPECT_EQ(2, ShortMessageDataBytes(status)) << status;
-    for (int status = 0xC0; status < 0xE0; ++status)
-        EXPECT_EQ(1, ShortMessageDataBytes(status)) << status;
-    for (int status = 0xE0; status < 0xF0; ++status)
-        EXPECT_EQ(2, ShortMessageDataBytes(status)) << status;
-    EXPECT_EQ(-1, ShortMessageDataBytes(0xF0));
-    EXPECT_EQ(1, ShortMessageDataBytes(0xF1));
-    EXPECT_EQ(2, ShortMessageDataBytes(0xF2));
-    EXPECT_EQ(1, ShortMessageDataBytes(0xF3));
-    EXPECT_EQ(0, ShortMessageDataBytes(0xF6));
-    EXPECT_EQ(-1, ShortMessageDataBytes(0xF7));
-    for (int status = 0xF8; status <= 0xFF; ++status)
-        EXPECT_EQ(0, ShortMessageDataBytes(status)) << status;
-}
-
 TEST(UnpackShortMessage, SendsOnlyWhatTheStatusCallsFor)
 {
     uint8_t bytes[3];
@@ -34,6 +14,8 @@ TEST(UnpackShortMessage, SendsOnlyWhatTheStatusCallsFor)
     EXPECT_EQ((std::vector<uint8_t>{0x90, 0x3C, 0x7F}), std::vector<uint8_t>(bytes, bytes + 3));
     ASSERT_EQ(2u, UnpackShortMessage(0x00FF05C2, bytes));  // a stray second byte is not sent
     EXPECT_EQ((std::vector<uint8_t>{0xC2, 0x05}), std::vector<uint8_t>(bytes, bytes + 2));
+    ASSERT_EQ(3u, UnpackShortMessage(0x00402AF2, bytes));  // song position
+    ASSERT_EQ(2u, UnpackShortMessage(0x007F05F3, bytes));  // song select: no second data byte
     ASSERT_EQ(1u, UnpackShortMessage(0x123456F8, bytes));
     EXPECT_EQ(0xF8, bytes[0]);
     EXPECT_EQ(0u, UnpackShortMessage(0x00003C3C, bytes));

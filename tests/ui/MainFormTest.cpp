@@ -62,6 +62,13 @@ protected:
         return lit;
     }
 
+    // The colour the lamp paints at its centre.
+    QColor painted(const char* lamp)
+    {
+        auto* shape = control<LampShape>(lamp);
+        return shape->grab().toImage().pixelColor(shape->rect().center());
+    }
+
     std::unique_ptr<TMainForm> form;
 };
 
@@ -132,9 +139,7 @@ TEST_F(MainWindow, StartsWithClearBoxesAndSilverLamps)
 {
     EXPECT_TRUE(checked().empty());
     EXPECT_EQ(std::vector<bool>(6, false), lampsLit());
-    EXPECT_EQ(LampShape::Out, control<LampShape>("ShapeIn1")->fill());
-    EXPECT_EQ(QColor(192, 192, 192), LampShape::Out);
-    EXPECT_EQ(QColor(255, 255, 0), LampShape::Lit);
+    EXPECT_EQ(QColor(192, 192, 192), painted("ShapeIn1"));
 }
 
 TEST_F(MainWindow, EachSettingChecksItsOwnBox)
@@ -173,7 +178,7 @@ TEST_F(MainWindow, LampsFollowTrafficAndGoOutAtTheSecondTick)
     play(0, {Msg(0x90, 60, 100)});
     DrainEvents();
     EXPECT_EQ((std::vector<bool>{false, true, false, false, false, true}), lampsLit());
-    EXPECT_EQ(LampShape::Lit, control<LampShape>("ShapeIn2")->fill());
+    EXPECT_EQ(QColor(255, 255, 0), painted("ShapeIn2"));
     form->TimerTimer();
     EXPECT_EQ((std::vector<bool>{false, true, false, false, false, true}), lampsLit());
     form->TimerTimer();

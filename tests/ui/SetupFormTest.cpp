@@ -18,8 +18,10 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStyle>
 #include <QTest>
+#include <QWindow>
 
 #include <fstream>
 #include <functional>
@@ -76,16 +78,20 @@ protected:
     }
 
     // A left click in the middle of an item's check box, or on its text.
+    // A double-click goes in through the window as two press and release
+    // pairs, so the double-click event comes between them as from a mouse.
     static void clickCheckBox(QListWidget* list, int row, bool onText = false, bool twice = false)
     {
         const QRect itemRect = list->visualItemRect(list->item(row));
         const int indicator = list->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, list);
         const int margin = list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
         const QPoint at(onText ? itemRect.right() - 10 : itemRect.left() + margin + indicator / 2, itemRect.center().y());
-        if (twice)
-            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
-        else
+        if (twice) {
+            QWindow* window = list->window()->windowHandle();
+            QTest::mouseDClick(window, Qt::LeftButton, {}, window->mapFromGlobal(list->viewport()->mapToGlobal(at)));
+        } else {
             QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        }
     }
 
     static std::vector<bool> checks(QListWidget* list)
@@ -309,7 +315,9 @@ TEST_F(SetupDialog, OnlyTheCheckBoxOfAnItemTogglesIt)
         clickCheckBox(list, 3);
         EXPECT_EQ((std::vector<bool>{false, false, false, true, false}), checks(list));
         EXPECT_EQ(1, RoutingOptions.AtToPb[1]);
+        QSignalSpy toggles(list, &QListWidget::itemChanged);
         clickCheckBox(list, 0, false, true);  // a double-click toggles twice
+        EXPECT_EQ(2, toggles.count());
         EXPECT_FALSE(checks(list)[0]);
     });
 }
