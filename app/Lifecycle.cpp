@@ -2,12 +2,11 @@
 
 #include "ApplicationMessageFilter.h"
 #include "EngineHooks.h"
+#include "EngineStartUp.h"
 #include "MainForm.h"
 #include "MidiPorts.h"
 #include "Notices.h"
-#include "OptionsFile.h"
-#include "RoutingSettings.h"
-#include "SavedDeviceNames.h"
+#include "QuitSignals.h"
 #include "SetupForm.h"
 #include "StartScreen.h"
 
@@ -30,20 +29,14 @@ int RunProgram()
         // The start screen stays in front, with or without a window manager.
         if (StartScreen)
             StartScreen->raise();
-        EnumerateDevices();
-        // Before any port opens, so that no wake-up goes unheard.
         hook = std::make_unique<ApplicationMessageFilter>(form.get());
-        qApp->installEventFilter(hook.get());
-        LoadOptions();
-        RestoreSavedDeviceNames();
-        form->RefreshRoutingDisplay();
-        OpenSavedDevices();
+        StartEngine(*hook, [&] { form->RefreshRoutingDisplay(); });
         CloseStartScreen();
 
-        QApplication::exec();
+        if (!QuitSignals::received())
+            QApplication::exec();
 
-        CloseAllDevices();
-        FreeDeviceNames();
+        StopEngine();
     } catch (const std::exception& failure) {
         // Nothing after the failing step runs: no port is opened or closed.
         FailureNotice(QString::fromLocal8Bit(failure.what()));
@@ -52,10 +45,7 @@ int RunProgram()
     if (hook)
         qApp->removeEventFilter(hook.get());
     hook.reset();
-    bool inputOpen = false;
-    for (int n = 1; n <= 3; ++n)
-        inputOpen = inputOpen || OpenSelection[InputPort(n)] != 0;
-    if (inputOpen)
+    if (InputStillOpen())
         form.release();  // a capture thread may still wake it
     form.reset();
     CloseStartScreen();

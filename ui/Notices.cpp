@@ -2,8 +2,6 @@
 
 #include "EngineHooks.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
 #include <QMessageBox>
 
 namespace {
@@ -29,15 +27,4 @@ void ShowErrorNotice(const char* text, const char* caption)
 void FailureNotice(const QString& text)
 {
     Show(QMessageBox::Critical, ApplicationTitle(), text + QLatin1Char('.'));
-}
-
-QString TitleFromFileName(const QString& fileName)
-{
-    const QString name = fileName.section(QLatin1Char('.'), 0, 0);
-    return name.left(1) + name.mid(1).toLower();
-}
-
-QString ApplicationTitle()
-{
-    return TitleFromFileName(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
 }

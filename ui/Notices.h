@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ApplicationTitle.h"
+
 #include <QString>
 
 #include <exception>
@@ -12,11 +14,6 @@ void ShowErrorNotice(const char* text, const char* caption);
 // A failure that was raised: the same box with the stop icon, captioned with
 // the program's title, the failure's text followed by a full stop.
 void FailureNotice(const QString& text);
-
-// The title made from an executable's file name: the name up to its first
-// ".", every character after the first in lower case ("ROR.EXE" -> "Ror").
-QString TitleFromFileName(const QString& fileName);
-QString ApplicationTitle();
 
 // Runs an event handler; a failure it raises is shown and the program goes on.
 template <typename Handler>

@@ -1,0 +1,66 @@
+#include "Headless.h"
+
+#include "ApplicationMessageFilter.h"
+#include "ApplicationTitle.h"
+#include "EngineHooks.h"
+#include "EngineStartUp.h"
+#include "MidiPorts.h"
+#include "OptionsFile.h"
+#include "QuitSignals.h"
+#include "WakeUpEvent.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+namespace {
+
+void WriteLine(const QString& caption, const QString& text)
+{
+    QString line = caption + QStringLiteral(": ") + text;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+}
+
+// Written, and the program goes on as when a notice is dismissed.
+void WriteNotice(const char* text, const char* caption)
+{
+    WriteLine(QString::fromLocal8Bit(caption), QString::fromLocal8Bit(text));
+}
+
+}  // namespace
+
+int RunHeadless(const QString& directory)
+{
+    EngineHooks.ShowErrorNotice = &WriteNotice;
+    // Stands in for the main window: the wake-ups go to it, and the hook
+    // drains the ring on them.
+    auto mainObject = std::make_unique<QObject>();
+    SetWakeUpTarget(new WakeUpEvent(mainObject.get()));
+    ApplicationMessageFilter hook(mainObject.get());
+    int result = 0;
+    try {
+        if (!directory.isEmpty() && !QDir::setCurrent(directory))
+            throw FileFailure("Cannot change to directory " + directory.toStdString());
+        StartEngine(hook, [] {});
+
+        if (!QuitSignals::received())
+            QCoreApplication::exec();
+
+        StopEngine();
+    } catch (const std::exception& failure) {
+        WriteLine(ApplicationTitle(), QString::fromLocal8Bit(failure.what()) + QLatin1Char('.'));
+        result = 1;
+    }
+    qApp->removeEventFilter(&hook);
+    if (InputStillOpen())
+        mainObject.release();  // a capture thread may still wake it
+    else
+        SetWakeUpTarget(nullptr);
+    ReleaseDeviceService();
+    EngineHooks.ShowErrorNotice = nullptr;
+    return result;
+}
