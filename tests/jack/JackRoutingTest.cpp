@@ -70,6 +70,14 @@ protected:
         auto it = std::find(names.begin(), names.end(), port);
         return it == names.end() ? -1 : static_cast<int32_t>(it - names.begin());
     }
+    // Opens the keyboard on input n and the synth on output k, and routes
+    // the one to the other.
+    static void Route(const JackPeer& keyboard, int n, const JackPeer& synth, int k)
+    {
+        SelectInput(n, InputOf(keyboard));
+        SelectOutput(k, OutputOf(synth));
+        RoutingOptions.RouteMask[n - 1] |= 1 << (k - 1);
+    }
     static int32_t InputOf(const JackPeer& keyboard) { return Find(InDeviceNames, keyboard.keyboardPort()); }
     static int32_t OutputOf(const JackPeer& synth) { return Find(OutDeviceNames, synth.synthPort()); }
 
@@ -152,9 +160,7 @@ TEST_F(OverJack, ChannelPressureLeavesAsPitchBend)
     JackPeer& keys = peer("keys", true, false);
     JackPeer& synth = peer("synth", false, true);
     startRouter();
-    SelectInput(2, InputOf(keys));
-    SelectOutput(1, OutputOf(synth));
-    RoutingOptions.RouteMask[1] = 1;
+    Route(keys, 2, synth, 1);
     RoutingOptions.AtToPb[1] = 1;
     ASSERT_TRUE(Prime(keys, {&synth}));
     keys.play({0xD3, 0x25});
@@ -192,9 +198,7 @@ TEST_F(OverJack, ABurstOf2000ArrivesWholeAndInOrder)
     JackPeer& keys = peer("keys", true, false);
     JackPeer& synth = peer("synth", false, true);
     startRouter();
-    SelectInput(3, InputOf(keys));
-    SelectOutput(2, OutputOf(synth));
-    RoutingOptions.RouteMask[2] = 2;
+    Route(keys, 3, synth, 2);
     ASSERT_TRUE(Prime(keys, {&synth}));
     std::vector<Bytes> played;
     for (int i = 0; i < 2000; ++i) {
@@ -211,9 +215,7 @@ TEST_F(OverJack, ReselectingADeviceReopensIt)
     JackPeer& keys = peer("keys", true, false);
     JackPeer& synth = peer("synth", false, true);
     startRouter();
-    SelectInput(1, InputOf(keys));
-    SelectOutput(1, OutputOf(synth));
-    RoutingOptions.RouteMask[0] = 1;
+    Route(keys, 1, synth, 1);
     for (int round = 0; round < 3; ++round) {
         SelectInput(1, InputOf(keys));
         SelectOutput(1, OutputOf(synth));
@@ -252,9 +254,7 @@ TEST_F(OverJack, SavedDevicesAreFoundByNameWhereverTheyStandNow)
         auto second = std::make_unique<JackPeer>(prefix + "two", true, false);
         auto synth = std::make_unique<JackPeer>("synth", false, true);
         startRouter();
-        SelectInput(2, InputOf(*second));
-        SelectOutput(3, OutputOf(*synth));
-        RoutingOptions.RouteMask[1] = 4;
+        Route(*second, 2, *synth, 3);
         SaveOptions();
         CloseAllDevices();
         DeviceService = nullptr;
@@ -345,9 +345,7 @@ TEST_F(OverJack, HeldNotesAreReleasedWhenTheirOutputCloses)
     JackPeer& keys = peer("keys", true, false);
     JackPeer& synth = peer("synth", false, true);
     startRouter();
-    SelectInput(1, InputOf(keys));
-    SelectOutput(1, OutputOf(synth));
-    RoutingOptions.RouteMask[0] = 1;
+    Route(keys, 1, synth, 1);
     ASSERT_TRUE(Prime(keys, {&synth}));
     keys.play({0x90, 60, 100});
     ASSERT_TRUE(WaitFor([&] { return synth.received().size() == 1; }));
@@ -445,9 +443,7 @@ TEST_F(OverJack, AServerThatDiesLeavesTheRouterRunning)
     JackPeer& keys = peer("keys", true, false);
     JackPeer& synth = peer("synth", false, true);
     startRouter();
-    SelectInput(1, InputOf(keys));
-    SelectOutput(1, OutputOf(synth));
-    RoutingOptions.RouteMask[0] = 1;
+    Route(keys, 1, synth, 1);
     ASSERT_TRUE(Prime(keys, {&synth}));
 
     server->kill();
