@@ -95,7 +95,8 @@ JackServer::JackServer(int period) : m_kind(KindOfThisProcess()), m_period(perio
 
     const bool pipewireLibjack = LoadedLibjack().find("pipewire") != std::string::npos;
     if (pipewireLibjack != (m_kind == Kind::PipeWire)) {
-        m_failure = std::string("this process loaded ") + LoadedLibjack() + ", which cannot reach " + kindName();
+        m_failure = std::string("this process loaded ") + LoadedLibjack() + ", which cannot reach " +
+                    (m_kind == Kind::PipeWire ? "pipewire" : "jackd");
         return;
     }
     if (m_kind == Kind::Jackd) {
@@ -147,11 +148,6 @@ void JackServer::kill()
 {
     terminate(SIGKILL);
     m_killed = true;
-}
-
-void JackServer::stop()
-{
-    terminate(SIGTERM);
 }
 
 bool JackServer::restart()

@@ -24,17 +24,14 @@ public:
     JackServer& operator=(const JackServer&) = delete;
 
     Kind kind() const { return m_kind; }
-    const char* kindName() const { return m_kind == Kind::PipeWire ? "pipewire" : "jackd"; }
     bool running() const { return m_pid > 0; }
     // Why the last start failed, for the test's message.
     const std::string& failure() const { return m_failure; }
 
     // The server dies without warning its clients.
     void kill();
-    // The server shuts down in order, telling its clients.
-    void stop();
     // Starts the server again under the same name (or runtime directory) and
-    // period after kill() or stop(); true once clients can connect.
+    // period after kill(); true once clients can connect.
     bool restart();
 
 private:
