@@ -166,6 +166,13 @@ void ServiceDevices()
         return;
     AppendNewDevices(true);
     AppendNewDevices(false);
+    // A keyboard unplugged with keys down will never send their note-offs.
+    for (int n = 1; n <= 3; ++n) {
+        if (!DevicePresent(true, OpenSelection[InputPort(n)])) {
+            DrainEvents();
+            ReleaseInput(n);
+        }
+    }
     if (EngineHooks.DevicesChanged)
         EngineHooks.DevicesChanged();
 }

@@ -428,7 +428,10 @@ void JackDeviceService::transmit(JackPort& out, jack_nframes_t frames)
         void* buffer = jack_port_get_buffer(port, frames);
         jack_midi_clear_buffer(buffer);
         uint32_t packed;
-        while (jack_ringbuffer_read_space(out.outgoing) >= sizeof packed) {
+        // At most one event a frame: PipeWire drops every event of a cycle
+        // that carries too many, so a backlog goes out over several cycles.
+        for (jack_nframes_t written = 0; written < frames && jack_ringbuffer_read_space(out.outgoing) >= sizeof packed;
+             ++written) {
             jack_ringbuffer_peek(out.outgoing, reinterpret_cast<char*>(&packed), sizeof packed);
             uint8_t bytes[3];
             const size_t length = UnpackShortMessage(packed, bytes);
