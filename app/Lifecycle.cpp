@@ -45,11 +45,13 @@ int RunProgram()
     if (hook)
         qApp->removeEventFilter(hook.get());
     hook.reset();
+    // The service's threads may post to the window's wake-up event until the
+    // service is gone; an input still open keeps both alive.
+    ReleaseDeviceService();
     if (InputStillOpen())
         form.release();  // a capture thread may still wake it
     form.reset();
     CloseStartScreen();
-    ReleaseDeviceService();
     EngineHooks.ShowErrorNotice = nullptr;
     EngineHooks.DevicesChanged = nullptr;
     return result;
