@@ -3,9 +3,10 @@
 
 #include "MidiBytes.h"
 
+#include <string>
+
 #include <windows.h>
 #include <mmsystem.h>
-
 
 namespace {
 
@@ -22,8 +23,31 @@ constexpr size_t InputSlots = 16;
 
 void CALLBACK Trampoline(HMIDIIN handle, UINT message, DWORD_PTR slot, DWORD_PTR param1, DWORD_PTR param2);
 
+// winmm gives product names in the ANSI code page; the program keeps its
+// names (and its names file) in UTF-8, as on every other system.
+std::string Utf8FromAnsi(const std::string& ansi)
+{
+    const int wide = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
+    if (wide <= 0)
+        return ansi;
+    std::wstring text(static_cast<size_t>(wide), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, text.data(), wide);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return ansi;
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8.data(), bytes, nullptr, nullptr);
+    utf8.resize(static_cast<size_t>(bytes) - 1);
+    return utf8;
+}
+
 class WinmmDeviceService final : public MidiDeviceService {
 public:
+    std::string deviceName(bool input, uint32_t device) override
+    {
+        return Utf8FromAnsi(MidiDeviceService::deviceName(input, device));
+    }
+
     uint32_t midiInGetNumDevs() override { return ::midiInGetNumDevs(); }
 
     MmResult midiInGetDevCapsA(uint32_t device, MidiInCaps* caps, uint32_t size) override
