@@ -133,8 +133,11 @@ SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size)
     std::string temporary = path + ".XXXXXX";
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
-        // A file the user may write in a directory they may not.
-        const SaveResult result = target >= 0 ? RewriteInPlace(target, data, size) : SaveResult::CannotCreate;
+        // A file the user may write in a directory they may not. Not on a
+        // full disk: truncating there would lose the old file.
+        const bool forbidden = errno == EACCES || errno == EPERM;
+        const SaveResult result =
+            target >= 0 && forbidden ? RewriteInPlace(target, data, size) : SaveResult::CannotCreate;
         if (target >= 0)
             close(target);
         return result;
