@@ -123,11 +123,8 @@ Figures Router(int period)
     qApp->installEventFilter(&filter);
     EnumerateDevices();
     // Where the two clients stand in the lists depends on the server.
-    const auto positionOf = [](const std::vector<std::string>& names, const std::string& port) {
-        return static_cast<int32_t>(std::find(names.begin(), names.end(), port) - names.begin());
-    };
-    SelectInput(1, positionOf(InDeviceNames, keyboard.keyboardPort()));
-    SelectOutput(1, positionOf(OutDeviceNames, synth.synthPort()));
+    SelectInput(1, PositionIn(InDeviceNames, keyboard.keyboardPort()));
+    SelectOutput(1, PositionIn(OutDeviceNames, synth.synthPort()));
     RoutingOptions.RouteMask[0] = 1;
     Figures figures = Measure("Roraridov", period, keyboard, synth);
     CloseAllDevices();

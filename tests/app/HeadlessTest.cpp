@@ -101,7 +101,7 @@ private:
     pid_t m_pid = -1;
 };
 
-void SaveOptions(std::array<int32_t, 6> selections, int32_t routeMask1)
+void WriteOptionsFile(std::array<int32_t, 6> selections, int32_t routeMask1)
 {
     TRoutingOptions options{};
     for (int n = 0; n < 3; ++n) {
@@ -131,7 +131,7 @@ protected:
 TEST_F(Headless, RoutesTheSavedRouteAndReleasesAHeldNoteOnSigterm)
 {
     ASSERT_TRUE(server.running());
-    SaveOptions({1, 0, 0, 1, 0, 0}, 1);
+    WriteOptionsFile({1, 0, 0, 1, 0, 0}, 1);
     Program program({"--headless"});
     ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
     keys.play({0x90, 60, 100});
@@ -147,7 +147,7 @@ TEST_F(Headless, RoutesTheSavedRouteAndReleasesAHeldNoteOnSigterm)
 TEST_F(Headless, WritesTheNoticeOfAMissingDeviceAndRoutesTheRest)
 {
     ASSERT_TRUE(server.running());
-    SaveOptions({1, 0, 7, 1, 0, 0}, 1);
+    WriteOptionsFile({1, 0, 7, 1, 0, 0}, 1);
     Program program({"--headless"});
     ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
     keys.play({0xC0, 5});
@@ -160,7 +160,7 @@ TEST_F(Headless, WritesTheNoticeOfAMissingDeviceAndRoutesTheRest)
 TEST_F(Headless, EndsWithStatus1WhenTheOptionsFileIsHeld)
 {
     ASSERT_TRUE(server.running());
-    SaveOptions({1, 0, 0, 1, 0, 0}, 1);
+    WriteOptionsFile({1, 0, 0, 1, 0, 0}, 1);
     FileHolder holder(OptionsFileName);
     ASSERT_TRUE(holder.holding());
     // Started elsewhere, so only --directory can lead it to the file.

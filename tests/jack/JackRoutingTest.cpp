@@ -65,11 +65,6 @@ protected:
         EnumerateDevices();
     }
 
-    static int32_t Find(const std::vector<std::string>& names, const std::string& port)
-    {
-        auto it = std::find(names.begin(), names.end(), port);
-        return it == names.end() ? -1 : static_cast<int32_t>(it - names.begin());
-    }
     // Opens the keyboard on input n and the synth on output k, and routes
     // the one to the other.
     static void Route(const JackPeer& keyboard, int n, const JackPeer& synth, int k)
@@ -78,8 +73,8 @@ protected:
         SelectOutput(k, OutputOf(synth));
         RoutingOptions.RouteMask[n - 1] |= 1 << (k - 1);
     }
-    static int32_t InputOf(const JackPeer& keyboard) { return Find(InDeviceNames, keyboard.keyboardPort()); }
-    static int32_t OutputOf(const JackPeer& synth) { return Find(OutDeviceNames, synth.synthPort()); }
+    static int32_t InputOf(const JackPeer& keyboard) { return PositionIn(InDeviceNames, keyboard.keyboardPort()); }
+    static int32_t OutputOf(const JackPeer& synth) { return PositionIn(OutDeviceNames, synth.synthPort()); }
 
     // Takes wake-ups, as the main loop would, until the condition holds.
     template <typename Condition>

@@ -74,11 +74,8 @@ TEST(ProgramOverJack, SetUpPlaySaveRestartAndPlayAgain)
     bool heardInDialog = false;
     std::vector<int32_t> chosen;  // where the devices stand in the program's lists
     NoticeCatcher firstRun([&] {
-        const auto positionOf = [](const std::vector<std::string>& names, const std::string& port) {
-            return static_cast<int32_t>(std::find(names.begin(), names.end(), port) - names.begin());
-        };
-        chosen = {positionOf(InDeviceNames, keys.keyboardPort()), 0, 0, positionOf(OutDeviceNames, synthA.synthPort()),
-                  positionOf(OutDeviceNames, synthB.synthPort()), 0};
+        chosen = {PositionIn(InDeviceNames, keys.keyboardPort()), 0, 0, PositionIn(OutDeviceNames, synthA.synthPort()),
+                  PositionIn(OutDeviceNames, synthB.synthPort()), 0};
         QTimer::singleShot(0, [&] {
             TSetupForm* dialog = SetupForm;
             ASSERT_NE(nullptr, dialog);

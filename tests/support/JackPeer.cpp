@@ -158,3 +158,9 @@ bool PrimePath(JackPeer& keyboard, std::initializer_list<JackPeer*> synths,
     }
     return false;
 }
+
+int32_t PositionIn(const std::vector<std::string>& names, const std::string& port)
+{
+    const auto at = std::find(names.begin(), names.end(), port);
+    return at == names.end() ? -1 : static_cast<int32_t>(at - names.begin());
+}

@@ -69,6 +69,10 @@ struct JackPeerRecord {
     jack_time_t usecs;
 };
 
+// Where a peer's port stands in one of the program's device lists, -1 when
+// it is not there; positions depend on the server, so look them up.
+int32_t PositionIn(const std::vector<std::string>& names, const std::string& port);
+
 // A connection takes effect at a cycle boundary, so what a keyboard plays
 // right after a port opens may go nowhere. Plays a harmless note-off until
 // every synth has heard it (the path works), then has them forget it.
