@@ -5,6 +5,7 @@
 #include "RoutingSettings.h"
 #include "SoundingNotes.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -23,17 +24,19 @@ void NoteDeviceChange()
     PostWakeUp();
 }
 
-// Appends the devices the service added since the lists were last read;
-// positions already handed out never change.
-void AppendNewDevices(bool input)
+// Reads the names after the "no device" entry: a renamed device keeps its
+// place, devices the service added go at the end; positions already handed
+// out never change.
+void ReadDeviceNames(bool input)
 {
     std::vector<std::string>& names = input ? InDeviceNames : OutDeviceNames;
     const uint32_t count = input ? DeviceService->midiInGetNumDevs() : DeviceService->midiOutGetNumDevs();
-    for (uint32_t device = static_cast<uint32_t>(names.size()) - 1; device < count; ++device) {
+    names.resize(std::max<size_t>(names.size(), size_t{count} + 1));
+    for (uint32_t device = 0; device < count; ++device) {
         std::string name = DeviceService->deviceName(input, device);
         if (name.empty())
             name = (input ? "MIDI input " : "MIDI output ") + std::to_string(device + 1);
-        names.push_back(std::move(name));
+        names[device + 1] = std::move(name);
     }
 }
 
@@ -147,9 +150,9 @@ void EnumerateDevices()
         DeviceService = SystemService.get();
     }
     InDeviceNames.assign(1, "NO Selected IN Device");
-    AppendNewDevices(true);
+    ReadDeviceNames(true);
     OutDeviceNames.assign(1, "NO Selected OUT Device");
-    AppendNewDevices(false);
+    ReadDeviceNames(false);
     DeviceService->setChangeNotifier(&NoteDeviceChange);
 }
 
@@ -164,8 +167,8 @@ void ServiceDevices()
         return;
     if (!DeviceService->update())
         return;
-    AppendNewDevices(true);
-    AppendNewDevices(false);
+    ReadDeviceNames(true);
+    ReadDeviceNames(false);
     // A keyboard unplugged with keys down will never send their note-offs.
     for (int n = 1; n <= 3; ++n) {
         if (!DevicePresent(true, OpenSelection[InputPort(n)])) {
@@ -192,7 +195,7 @@ int32_t FindSavedDevice(bool input, int32_t selection, const std::string& name)
             return static_cast<int32_t>(at);
     }
     if (const int64_t device = DeviceService->expectDevice(input, name); device >= 0) {
-        AppendNewDevices(input);
+        ReadDeviceNames(input);
         return static_cast<int32_t>(device + 1);
     }
     // Gone, on a service that cannot wait for it: fails as out of range.

@@ -111,6 +111,7 @@ private:
     bool adopt(jack_client_t* client);
     void dropDeadClient();
     bool refreshDevices();
+    bool applyRenames();
     bool registerPort(JackPort& record, bool input);
     bool connect(JackPort& record, bool input);
     void connectWaitingPorts();
@@ -137,6 +138,10 @@ private:
     int m_nextOutput = 0;
     std::atomic<bool> m_serverGone{false};
     std::atomic<bool> m_portsChanged{false};
+    // Renames heard on the notification thread, for the main thread: a
+    // renamed device keeps its place, and ports open on it its new name.
+    std::mutex m_renameMutex;
+    std::vector<std::pair<std::string, std::string>> m_renames;
     std::atomic<uint64_t> m_cycles{0};
     std::atomic<void (*)()> m_notify{nullptr};
 
@@ -268,8 +273,10 @@ bool JackDeviceService::update()
             searchForServer();
         return changed;
     }
-    if (m_portsChanged.exchange(false, std::memory_order_acq_rel))
-        changed = refreshDevices();
+    if (m_portsChanged.exchange(false, std::memory_order_acq_rel)) {
+        const bool renamed = applyRenames();
+        changed = refreshDevices() || renamed;
+    }
     connectWaitingPorts();
     return changed;
 }
@@ -394,9 +401,39 @@ void JackDeviceService::PortRegistered(jack_port_id_t, int, void* self)
     service->notify();
 }
 
-void JackDeviceService::PortRenamed(jack_port_id_t, const char*, const char*, void* self)
+void JackDeviceService::PortRenamed(jack_port_id_t, const char* oldName, const char* newName, void* self)
 {
+    auto* service = static_cast<JackDeviceService*>(self);
+    if (oldName && newName) {
+        std::lock_guard lock(service->m_renameMutex);
+        service->m_renames.emplace_back(oldName, newName);
+    }
     PortRegistered(0, 0, self);
+}
+
+bool JackDeviceService::applyRenames()
+{
+    std::vector<std::pair<std::string, std::string>> renames;
+    {
+        std::lock_guard lock(m_renameMutex);
+        renames.swap(m_renames);
+    }
+    bool renamed = false;
+    for (const auto& [from, to] : renames) {
+        for (bool input : {true, false}) {
+            JackDevices& devices = input ? m_sources : m_sinks;
+            const int64_t at = devices.find(from);
+            if (at < 0 || devices.find(to) >= 0)
+                continue;
+            devices.names[static_cast<size_t>(at)] = to;
+            renamed = true;
+            for (JackPort& record : input ? m_inputs : m_outputs) {
+                if (record.inUse && record.peer == from)
+                    record.peer = to;
+            }
+        }
+    }
+    return renamed;
 }
 
 void JackDeviceService::receive(JackPort& in, jack_nframes_t frames)

@@ -318,6 +318,23 @@ TEST_F(OverJack, ASynthThatQuitsAndComesBackIsReconnected)
     CloseAllDevices();
 }
 
+// A renamed device keeps its place in the list and its connection.
+TEST_F(OverJack, ARenamedKeyboardKeepsItsPlaceAndRoute)
+{
+    if (server->kind() == JackServer::Kind::PipeWire)
+        GTEST_SKIP() << "PipeWire's libjack accepts a rename but other clients go on seeing the old name";
+    JackPeer& keys = peer("keys", true, false);
+    JackPeer& synth = peer("synth", false, true);
+    startRouter();
+    Route(keys, 1, synth, 1);
+    const int32_t selection = OpenSelection[InputPort(1)];
+    ASSERT_TRUE(keys.renameKeyboard("renamed"));
+    EXPECT_TRUE(WaitFor([&] { return InDeviceNames[selection] == "keys:renamed"; }));
+    EXPECT_TRUE(DevicePresent(true, selection));
+    ASSERT_TRUE(Prime(keys, {&synth}));
+    EXPECT_TRUE(Notices.empty());
+}
+
 TEST_F(OverJack, AClientStartedLaterCanBeChosen)
 {
     JackPeer& keys = peer("keys", true, false);

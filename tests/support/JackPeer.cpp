@@ -61,6 +61,11 @@ std::string JackPeer::synthPort() const
     return m_in ? jack_port_name(m_in) : "";
 }
 
+bool JackPeer::renameKeyboard(const std::string& portName)
+{
+    return m_out && jack_port_rename(m_client, m_out, portName.c_str()) == 0;
+}
+
 std::vector<std::string> JackPeer::keyboardConnections() const
 {
     std::vector<std::string> names;

@@ -32,6 +32,8 @@ public:
     bool ok() const { return m_client != nullptr; }
     std::string keyboardPort() const;  // full name of the output port
     std::string synthPort() const;     // full name of the input port
+    // Gives the keyboard's output port another short name.
+    bool renameKeyboard(const std::string& portName);
     // The ports the keyboard's output is connected to.
     std::vector<std::string> keyboardConnections() const;
 
