@@ -163,7 +163,9 @@ bool DevicePresent(bool input, int32_t selection)
 
 void ServiceDevices()
 {
-    if (!DeviceService || !DeviceChangePending.exchange(false, std::memory_order_acq_rel))
+    // A plain load first: this runs on every wake-up of the message path.
+    if (!DeviceService || !DeviceChangePending.load(std::memory_order_relaxed) ||
+        !DeviceChangePending.exchange(false, std::memory_order_acq_rel))
         return;
     if (!DeviceService->update())
         return;
