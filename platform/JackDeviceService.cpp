@@ -42,6 +42,10 @@ struct JackPort {
     // Main thread only.
     bool inUse = false;
     std::string peer;  // full name of the device this port serves
+    // Connected to the device as it is now. Kept here, not asked of the
+    // server: a client's view of the links lags, and a second connect made
+    // on that view doubles the link on PipeWire (every message twice).
+    bool connected = false;
 };
 
 // Devices keep their number for the run: one that goes stays listed as
@@ -112,6 +116,7 @@ private:
     void dropDeadClient();
     bool refreshDevices();
     bool applyRenames();
+    void forgetLinksOfReturnedDevices();
     bool registerPort(JackPort& record, bool input);
     bool connect(JackPort& record, bool input);
     void connectWaitingPorts();
@@ -138,10 +143,13 @@ private:
     int m_nextOutput = 0;
     std::atomic<bool> m_serverGone{false};
     std::atomic<bool> m_portsChanged{false};
-    // Renames heard on the notification thread, for the main thread: a
-    // renamed device keeps its place, and ports open on it its new name.
-    std::mutex m_renameMutex;
+    // What the notification thread heard, for the main thread: renames (a
+    // renamed device keeps its place, ports open on it take its new name)
+    // and ports registered (a device back under the same name has lost its
+    // links).
+    std::mutex m_newsMutex;
     std::vector<std::pair<std::string, std::string>> m_renames;
+    std::vector<jack_port_id_t> m_registered;
     std::atomic<uint64_t> m_cycles{0};
     std::atomic<void (*)()> m_notify{nullptr};
 
@@ -249,6 +257,9 @@ void JackDeviceService::dropDeadClient()
     }
     jack_client_close(m_client);
     m_client = nullptr;
+    std::lock_guard lock(m_newsMutex);
+    m_registered.clear();
+    m_renames.clear();
     for (JackDevices* devices : {&m_sources, &m_sinks})
         std::fill(devices->present.begin(), devices->present.end(), false);
 }
@@ -275,6 +286,7 @@ bool JackDeviceService::update()
     }
     if (m_portsChanged.exchange(false, std::memory_order_acq_rel)) {
         const bool renamed = applyRenames();
+        forgetLinksOfReturnedDevices();
         changed = refreshDevices() || renamed;
     }
     connectWaitingPorts();
@@ -325,6 +337,7 @@ bool JackDeviceService::registerPort(JackPort& record, bool input)
                                            input ? JackPortIsInput : JackPortIsOutput, 0);
     if (!port)
         return false;
+    record.connected = false;
     record.port.store(port, std::memory_order_seq_cst);
     return true;
 }
@@ -337,7 +350,8 @@ bool JackDeviceService::connect(JackPort& record, bool input)
     const char* own = jack_port_name(port);
     const int result = input ? jack_connect(m_client, record.peer.c_str(), own)
                              : jack_connect(m_client, own, record.peer.c_str());
-    return result == 0 || result == EEXIST;
+    record.connected = result == 0 || result == EEXIST;
+    return record.connected;
 }
 
 // Every open port whose device is here is connected to it: after a device
@@ -355,10 +369,11 @@ void JackDeviceService::connectWaitingPorts()
                 continue;
             }
             const int64_t at = devices.find(record.peer);
-            if (at < 0 || !devices.present[static_cast<size_t>(at)] ||
-                jack_port_connected_to(record.port.load(std::memory_order_relaxed), record.peer.c_str()))
+            if (at < 0 || !devices.present[static_cast<size_t>(at)]) {
+                record.connected = false;  // its links went with it
                 continue;
-            if (!connect(record, input))
+            }
+            if (!record.connected && !connect(record, input))
                 failed = true;
         }
     }
@@ -394,28 +409,56 @@ void JackDeviceService::Shutdown(void* self)
     service->notify();
 }
 
-void JackDeviceService::PortRegistered(jack_port_id_t, int, void* self)
+void JackDeviceService::PortRegistered(jack_port_id_t id, int registered, void* self)
 {
     auto* service = static_cast<JackDeviceService*>(self);
+    if (registered) {
+        std::lock_guard lock(service->m_newsMutex);
+        service->m_registered.push_back(id);
+    }
     service->m_portsChanged.store(true, std::memory_order_release);
     service->notify();
+}
+
+// A device whose port was registered again (a synth that restarted between
+// two looks at the list) has lost its links, though it never looked absent.
+void JackDeviceService::forgetLinksOfReturnedDevices()
+{
+    std::vector<jack_port_id_t> registered;
+    {
+        std::lock_guard lock(m_newsMutex);
+        registered.swap(m_registered);
+    }
+    for (const jack_port_id_t id : registered) {
+        const jack_port_t* port = jack_port_by_id(m_client, id);
+        if (!port || jack_port_is_mine(m_client, port))
+            continue;
+        const char* name = jack_port_name(port);
+        for (bool input : {true, false}) {
+            for (JackPort& record : input ? m_inputs : m_outputs) {
+                if (record.inUse && record.peer == name)
+                    record.connected = false;
+            }
+        }
+    }
 }
 
 void JackDeviceService::PortRenamed(jack_port_id_t, const char* oldName, const char* newName, void* self)
 {
     auto* service = static_cast<JackDeviceService*>(self);
     if (oldName && newName) {
-        std::lock_guard lock(service->m_renameMutex);
+        std::lock_guard lock(service->m_newsMutex);
         service->m_renames.emplace_back(oldName, newName);
     }
-    PortRegistered(0, 0, self);
+    service->m_portsChanged.store(true, std::memory_order_release);
+    service->notify();
 }
 
 bool JackDeviceService::applyRenames()
 {
     std::vector<std::pair<std::string, std::string>> renames;
     {
-        std::lock_guard lock(m_renameMutex);
+        std::lock_guard lock(m_newsMutex);
         renames.swap(m_renames);
     }
     bool renamed = false;
