@@ -53,6 +53,10 @@ struct JackPort {
 struct JackDevices {
     std::vector<std::string> names;
     std::vector<bool> present;
+    // The port behind each present device as this client saw it last, to
+    // know a renamed port (its new name may be seen before the rename is
+    // heard of).
+    std::vector<const jack_port_t*> ports;
 
     int64_t find(const std::string& name) const
     {
@@ -115,7 +119,6 @@ private:
     bool adopt(jack_client_t* client);
     void dropDeadClient();
     bool refreshDevices();
-    bool applyRenames();
     void forgetLinksOfReturnedDevices();
     bool registerPort(JackPort& record, bool input);
     bool connect(JackPort& record, bool input);
@@ -143,12 +146,9 @@ private:
     int m_nextOutput = 0;
     std::atomic<bool> m_serverGone{false};
     std::atomic<bool> m_portsChanged{false};
-    // What the notification thread heard, for the main thread: renames (a
-    // renamed device keeps its place, ports open on it take its new name)
-    // and ports registered (a device back under the same name has lost its
-    // links).
+    // Ports registered since the last update, heard on the notification
+    // thread: a device back under the same name has lost its links.
     std::mutex m_newsMutex;
-    std::vector<std::pair<std::string, std::string>> m_renames;
     std::vector<jack_port_id_t> m_registered;
     std::atomic<uint64_t> m_cycles{0};
     std::atomic<void (*)()> m_notify{nullptr};
@@ -259,9 +259,10 @@ void JackDeviceService::dropDeadClient()
     m_client = nullptr;
     std::lock_guard lock(m_newsMutex);
     m_registered.clear();
-    m_renames.clear();
-    for (JackDevices* devices : {&m_sources, &m_sinks})
+    for (JackDevices* devices : {&m_sources, &m_sinks}) {
         std::fill(devices->present.begin(), devices->present.end(), false);
+        std::fill(devices->ports.begin(), devices->ports.end(), nullptr);
+    }
 }
 
 bool JackDeviceService::update()
@@ -285,44 +286,67 @@ bool JackDeviceService::update()
         return changed;
     }
     if (m_portsChanged.exchange(false, std::memory_order_acq_rel)) {
-        const bool renamed = applyRenames();
         forgetLinksOfReturnedDevices();
-        changed = refreshDevices() || renamed;
+        changed = refreshDevices();
     }
     connectWaitingPorts();
     return changed;
 }
 
 // Asks the server for the MIDI ports of every client but us. Returns whether
-// a device came, went or came back.
+// a device came, went, came back or was renamed.
 bool JackDeviceService::refreshDevices()
 {
     bool changed = false;
     for (bool input : {true, false}) {
         JackDevices& devices = input ? m_sources : m_sinks;
-        std::vector<bool> present(devices.names.size(), false);
         // Our input devices are the other clients' output ports.
-        if (const char** ports = jack_get_ports(m_client, nullptr, JACK_DEFAULT_MIDI_TYPE,
+        std::vector<std::pair<std::string, const jack_port_t*>> now;
+        if (const char** names = jack_get_ports(m_client, nullptr, JACK_DEFAULT_MIDI_TYPE,
                                                 input ? JackPortIsOutput : JackPortIsInput)) {
-            for (const char** name = ports; *name; ++name) {
+            for (const char** name = names; *name; ++name) {
                 // Decided by the port itself: our client may not have the
                 // name it asked for, and another client may have it.
                 const jack_port_t* port = jack_port_by_name(m_client, *name);
-                if (!port || jack_port_is_mine(m_client, port))
-                    continue;
-                const int64_t at = devices.find(*name);
-                if (at < 0) {
-                    devices.names.emplace_back(*name);
-                    present.push_back(true);
-                    changed = true;
-                } else {
-                    present[static_cast<size_t>(at)] = true;
-                }
+                if (port && !jack_port_is_mine(m_client, port))
+                    now.emplace_back(*name, port);
             }
-            jack_free(ports);
+            jack_free(names);
+        }
+        const auto seenNow = [&](const std::string& name) {
+            return std::any_of(now.begin(), now.end(), [&](const auto& entry) { return entry.first == name; });
+        };
+        std::vector<bool> present(devices.names.size(), false);
+        std::vector<const jack_port_t*> ports(devices.names.size(), nullptr);
+        for (const auto& [name, port] : now) {
+            int64_t at = devices.find(name);
+            if (at < 0) {
+                // The same port under a name not seen before: renamed. It
+                // keeps its place, and what is open on it follows.
+                for (size_t i = 0; i < devices.ports.size() && at < 0; ++i) {
+                    if (devices.ports[i] == port && !seenNow(devices.names[i]))
+                        at = static_cast<int64_t>(i);
+                }
+                if (at >= 0) {
+                    for (JackPort& record : input ? m_inputs : m_outputs) {
+                        if (record.inUse && record.peer == devices.names[static_cast<size_t>(at)])
+                            record.peer = name;
+                    }
+                    devices.names[static_cast<size_t>(at)] = name;
+                } else {
+                    at = static_cast<int64_t>(devices.names.size());
+                    devices.names.push_back(name);
+                    present.push_back(false);
+                    ports.push_back(nullptr);
+                }
+                changed = true;
+            }
+            present[static_cast<size_t>(at)] = true;
+            ports[static_cast<size_t>(at)] = port;
         }
         changed = changed || present != devices.present;
         devices.present = std::move(present);
+        devices.ports = std::move(ports);
     }
     return changed;
 }
@@ -443,41 +467,13 @@ void JackDeviceService::forgetLinksOfReturnedDevices()
     }
 }
 
-void JackDeviceService::PortRenamed(jack_port_id_t, const char* oldName, const char* newName, void* self)
+void JackDeviceService::PortRenamed(jack_port_id_t, const char*, const char*, void* self)
 {
     auto* service = static_cast<JackDeviceService*>(self);
-    if (oldName && newName) {
-        std::lock_guard lock(service->m_newsMutex);
-        service->m_renames.emplace_back(oldName, newName);
-    }
     service->m_portsChanged.store(true, std::memory_order_release);
     service->notify();
 }
 
-bool JackDeviceService::applyRenames()
-{
-    std::vector<std::pair<std::string, std::string>> renames;
-    {
-        std::lock_guard lock(m_newsMutex);
-        renames.swap(m_renames);
-    }
-    bool renamed = false;
-    for (const auto& [from, to] : renames) {
-        for (bool input : {true, false}) {
-            JackDevices& devices = input ? m_sources : m_sinks;
-            const int64_t at = devices.find(from);
-            if (at < 0 || devices.find(to) >= 0)
-                continue;
-            devices.names[static_cast<size_t>(at)] = to;
-            renamed = true;
-            for (JackPort& record : input ? m_inputs : m_outputs) {
-                if (record.inUse && record.peer == from)
-                    record.peer = to;
-            }
-        }
-    }
-    return renamed;
-}
 
 void JackDeviceService::receive(JackPort& in, jack_nframes_t frames)
 {
@@ -544,6 +540,7 @@ int64_t JackDeviceService::expectDevice(bool input, const std::string& name)
         return at;
     devices.names.push_back(name);
     devices.present.push_back(false);
+    devices.ports.push_back(nullptr);
     return static_cast<int64_t>(devices.names.size()) - 1;
 }
 
