@@ -10,8 +10,8 @@ const char* const Usage =
     "\n"
     "  --headless        run without a window; notices go to standard error,\n"
     "                    SIGTERM, SIGINT or SIGHUP end it\n"
-    "  --directory DIR   with --headless: read Roraridov.opt from DIR instead\n"
-    "                    of the current directory\n"
+    "  --directory DIR   with --headless: read Roraridov.opt and\n"
+    "                    Roraridov.devices from DIR, not the current directory\n"
     "  --help            show this help and exit\n"
     "  --version         show the version and exit\n";
 

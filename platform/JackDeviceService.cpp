@@ -52,11 +52,12 @@ struct JackPort {
 // absent, one that comes is added at the end.
 struct JackDevices {
     std::vector<std::string> names;
-    std::vector<bool> present;
-    // The port behind each present device as this client saw it last, to
-    // know a renamed port (its new name may be seen before the rename is
-    // heard of).
+    // The port behind each device as this client saw it last, null while it
+    // is absent; also tells a renamed port, whose new name may be read
+    // before the rename is heard of.
     std::vector<const jack_port_t*> ports;
+
+    bool present(size_t device) const { return device < ports.size() && ports[device]; }
 
     int64_t find(const std::string& name) const
     {
@@ -259,10 +260,8 @@ void JackDeviceService::dropDeadClient()
     m_client = nullptr;
     std::lock_guard lock(m_newsMutex);
     m_registered.clear();
-    for (JackDevices* devices : {&m_sources, &m_sinks}) {
-        std::fill(devices->present.begin(), devices->present.end(), false);
+    for (JackDevices* devices : {&m_sources, &m_sinks})
         std::fill(devices->ports.begin(), devices->ports.end(), nullptr);
-    }
 }
 
 bool JackDeviceService::update()
@@ -316,7 +315,6 @@ bool JackDeviceService::refreshDevices()
         const auto seenNow = [&](const std::string& name) {
             return std::any_of(now.begin(), now.end(), [&](const auto& entry) { return entry.first == name; });
         };
-        std::vector<bool> present(devices.names.size(), false);
         std::vector<const jack_port_t*> ports(devices.names.size(), nullptr);
         for (const auto& [name, port] : now) {
             int64_t at = devices.find(name);
@@ -336,16 +334,14 @@ bool JackDeviceService::refreshDevices()
                 } else {
                     at = static_cast<int64_t>(devices.names.size());
                     devices.names.push_back(name);
-                    present.push_back(false);
                     ports.push_back(nullptr);
                 }
                 changed = true;
             }
-            present[static_cast<size_t>(at)] = true;
             ports[static_cast<size_t>(at)] = port;
         }
-        changed = changed || present != devices.present;
-        devices.present = std::move(present);
+        for (size_t i = 0; i < ports.size() && !changed; ++i)
+            changed = devices.present(i) != (ports[i] != nullptr);
         devices.ports = std::move(ports);
     }
     return changed;
@@ -393,7 +389,7 @@ void JackDeviceService::connectWaitingPorts()
                 continue;
             }
             const int64_t at = devices.find(record.peer);
-            if (at < 0 || !devices.present[static_cast<size_t>(at)]) {
+            if (at < 0 || !devices.present(static_cast<size_t>(at))) {
                 record.connected = false;  // its links went with it
                 continue;
             }
@@ -530,7 +526,7 @@ std::string JackDeviceService::deviceName(bool input, uint32_t device)
 bool JackDeviceService::devicePresent(bool input, uint32_t device)
 {
     const JackDevices& devices = input ? m_sources : m_sinks;
-    return device < devices.present.size() && devices.present[device];
+    return devices.present(device);
 }
 
 int64_t JackDeviceService::expectDevice(bool input, const std::string& name)
@@ -539,7 +535,6 @@ int64_t JackDeviceService::expectDevice(bool input, const std::string& name)
     if (const int64_t at = devices.find(name); at >= 0)
         return at;
     devices.names.push_back(name);
-    devices.present.push_back(false);
     devices.ports.push_back(nullptr);
     return static_cast<int64_t>(devices.names.size()) - 1;
 }
@@ -594,7 +589,7 @@ MmResult JackDeviceService::open(MidiHandle* slot, bool input, uint32_t device, 
     if (record->outgoing)
         jack_ringbuffer_reset(record->outgoing);
     if (m_client && !gone() &&
-        (!registerPort(*record, input) || (devices.present[device] && !connect(*record, input))))
+        (!registerPort(*record, input) || (devices.present(device) && !connect(*record, input))))
         retryLater();
     record->inUse = true;
     *slot = reinterpret_cast<MidiHandle>(record);
