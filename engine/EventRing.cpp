@@ -22,16 +22,17 @@ inline void CpuRelax()
 
 }  // namespace
 
-bool PushEvent(uint32_t entry)
+bool PushEvent(uint32_t entry, bool release)
 {
     while (EventRing.PushLock.test_and_set(std::memory_order_acquire))
         CpuRelax();
     const uint32_t write = EventRing.WritePos.load(std::memory_order_relaxed);
-    const uint32_t next = NextSlot(write);
-    const bool stored = next != EventRing.ReadPos.load(std::memory_order_acquire);
+    const uint32_t read = EventRing.ReadPos.load(std::memory_order_acquire);
+    const uint32_t free = (read + EventRingSlots - write - 1) % EventRingSlots;
+    const bool stored = free > (release ? 0 : ReleaseReserve);
     if (stored) {
         EventRing.Slots[write] = entry;
-        EventRing.WritePos.store(next, std::memory_order_release);
+        EventRing.WritePos.store(NextSlot(write), std::memory_order_release);
     } else {
         EventRing.Dropped.fetch_add(1, std::memory_order_relaxed);
     }

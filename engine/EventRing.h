@@ -22,9 +22,14 @@ struct TEventRing {
 
 extern TEventRing EventRing;
 
+// The last slots are kept for releases (note-offs, pedals let go): a ring
+// filled by a clock or a fast player still takes the ends of notes.
+inline constexpr uint32_t ReleaseReserve = 64;
+
 // Device thread: stores one entry. Returns false, counting a drop, when the
-// ring is full. Never allocates and never waits but on the push lock.
-bool PushEvent(uint32_t entry);
+// ring is full, or when only the reserve is left and `release` is false.
+// Never allocates and never waits but on the push lock.
+bool PushEvent(uint32_t entry, bool release = false);
 
 // Main thread: takes the oldest entry, or returns false when the ring is empty.
 bool PopEvent(uint32_t& entry);

@@ -100,15 +100,21 @@ void Select(PortKind kind, int n, int32_t selection)
     const int port = input ? InputPort(n) : OutputPort(n);
 
     if (OpenSelection[port] != 0) {
-        // Nothing may be left sounding on a device that goes away.
-        if (!input)
+        // Nothing may be left sounding on a device that goes away: once the
+        // capture callbacks no longer send on it, its record is complete.
+        if (!input) {
+            CaptureOutputs[n - 1].store(nullptr);
+            WaitForCapture();
             ReleaseOutput(n);
+        }
         const MmResult closed = input ? DeviceService->midiInClose(DeviceHandles[port])
                                       : DeviceService->midiOutClose(DeviceHandles[port]);
         if (closed != MMSYSERR_NOERROR) {
             // Opening over a handle that failed to close would leave the old
             // device open for good and out of reach; keep it so a later
             // choice can retry the close.
+            if (!input)
+                CaptureOutputs[n - 1].store(DeviceHandles[port]);
             ReportCloseFailure(kind, n, closed);
             return;
         }
@@ -128,6 +134,8 @@ void Select(PortKind kind, int n, int32_t selection)
     const uint32_t device = static_cast<uint32_t>(selection) - 1u;
     MidiHandle handle = nullptr;
     DeviceService->nameNextPort(input, n);
+    if (input)
+        SendFromCapture(DeviceService->sendsFromCapture());
     const MmResult opened = input
         ? DeviceService->midiInOpen(&handle, device, MidiInputProcs[n - 1], 0, CALLBACK_FUNCTION)
         : DeviceService->midiOutOpen(&handle, device, 0, 0, CALLBACK_NULL);
@@ -139,6 +147,8 @@ void Select(PortKind kind, int n, int32_t selection)
     OpenSelection[port] = selection;
     if (input)
         DeviceService->midiInStart(handle);
+    else
+        CaptureOutputs[n - 1].store(handle);
 }
 
 }  // namespace
@@ -174,6 +184,7 @@ void ServiceDevices()
     // A keyboard unplugged with keys down will never send their note-offs.
     for (int n = 1; n <= 3; ++n) {
         if (!DevicePresent(true, OpenSelection[InputPort(n)])) {
+            WaitForCapture();
             DrainEvents();
             ReleaseInput(n);
         }

@@ -1,5 +1,6 @@
 #include "JackServiceState.h"
 
+#include "MidiBytes.h"
 
 #include <cerrno>
 #include <utility>
@@ -88,9 +89,6 @@ bool JackDeviceService::connect(JackPort& record, bool input)
 
 // Every open port whose device is here is connected to it: after a device
 // came back, a server came back, or an open that found its device absent.
-
-// Every open port whose device is here is connected to it: after a device
-// came back, a server came back, or an open that found its device absent.
 void JackDeviceService::connectWaitingPorts()
 {
     bool failed = false;
@@ -137,9 +135,6 @@ void JackDeviceService::PortRegistered(jack_port_id_t id, int registered, void* 
     service->m_portsChanged.store(true, std::memory_order_release);
     service->notify();
 }
-
-// A device whose port was registered again (a synth that restarted between
-// two looks at the list) has lost its links, though it never looked absent.
 
 // A device whose port was registered again (a synth that restarted between
 // two looks at the list) has lost its links, though it never looked absent.
@@ -208,9 +203,6 @@ MmResult JackDeviceService::midiOutOpen(MidiHandle* slot, uint32_t device, uintp
         return MMSYSERR_INVALPARAM;
     return open(slot, false, device, nullptr, 0);
 }
-
-// A port opens on a device that is listed, present or not: an absent one is
-// connected the moment it appears.
 
 // A port opens on a device that is listed, present or not: an absent one is
 // connected the moment it appears.
@@ -283,20 +275,17 @@ MmResult JackDeviceService::midiOutClose(MidiHandle handle)
     return out ? close(out, false) : MMSYSERR_INVALHANDLE;
 }
 
-// Every message a send accepted goes out before the port goes: the note-offs
-// sent just before a close above all. Bounded by a few periods, and not
-// waited for at all when no cycle will come.
-
 MmResult JackDeviceService::close(JackPort* record, bool input)
 {
-    if (!input)
-        letQueueOut(*record);
+    // A server that runs but no longer takes what is queued: the port stays
+    // open with its queue, and a later close can try again.
+    if (!input && !letQueueOut(*record))
+        return MIDIERR_STILLPLAYING;
     record->started.store(false, std::memory_order_release);
     jack_port_t* port = record->port.exchange(nullptr, std::memory_order_seq_cst);
     // After this wait the process thread is not in this record and will not
     // enter it again, so no callback runs once the close has returned.
-    while (record->busy.load(std::memory_order_seq_cst))
-        std::this_thread::yield();
+    waitOutOfCycle();
     // Unregistering also disconnects. A dead server has nothing left to undo.
     if (port && m_client && !gone())
         jack_port_unregister(m_client, port);
@@ -304,4 +293,80 @@ MmResult JackDeviceService::close(JackPort* record, bool input)
     record->peer.clear();
     record->inUse = false;
     return MMSYSERR_NOERROR;
+}
+
+MmResult JackDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
+{
+    // On the message path: a bounds check, a validity check and a lock-free
+    // ring write, nothing that allocates or waits.
+    JackPort* out = outputOf(handle);
+    if (!out || !out->inUse)
+        return MMSYSERR_INVALHANDLE;
+    if (gone() || !out->port.load(std::memory_order_relaxed))
+        return MMSYSERR_NODRIVER;
+    if (ShortMessageDataBytes(static_cast<uint8_t>(message)) < 0)
+        return MMSYSERR_INVALPARAM;
+    if (jack_ringbuffer_write_space(out->outgoing) < sizeof message)
+        return MMSYSERR_NOMEM;
+    jack_ringbuffer_write(out->outgoing, reinterpret_cast<const char*>(&message), sizeof message);
+    return MMSYSERR_NOERROR;
+}
+
+void JackDeviceService::waitOutOfCycle()
+{
+    // A cycle that was running has ended once the flag is down or the count
+    // has moved. The deadline only guards against a process thread that a
+    // dying server left behind; a cycle never takes that long.
+    const uint64_t cycle = m_cycles.load(std::memory_order_seq_cst);
+    const auto deadline = Clock::now() + std::chrono::seconds(1);
+    while (m_inCycle.load(std::memory_order_seq_cst) && m_cycles.load(std::memory_order_seq_cst) == cycle &&
+           Clock::now() < deadline)
+        std::this_thread::yield();
+}
+
+void JackDeviceService::waitForCapture()
+{
+    if (m_client)
+        waitOutOfCycle();
+}
+
+// Every message a send accepted goes out before the port goes: the note-offs
+// sent just before a close above all. Waits as long as the server runs
+// cycles and the queue shrinks, however long the queue; false when the
+// server runs on but takes nothing for several cycles. A server that is
+// gone took the queue with it: nothing to wait for.
+bool JackDeviceService::letQueueOut(JackPort& out)
+{
+    if (!m_client || gone() || !out.port.load(std::memory_order_relaxed))
+        return true;
+    const double period = double(jack_get_buffer_size(m_client)) / std::max(1u, jack_get_sample_rate(m_client));
+    const auto patience = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(4 * period + 0.1));
+    constexpr uint64_t StallCycles = 4;
+    size_t queued = jack_ringbuffer_read_space(out.outgoing);
+    uint64_t lastProgress = m_cycles.load(std::memory_order_acquire);
+    auto lastCycleAt = Clock::now();
+    uint64_t lastCycle = lastProgress;
+    // Then the cycle that wrote the last of it must end: two more cycles.
+    uint64_t drainedAt = queued == 0 ? lastProgress : UINT64_MAX;
+    while (!gone()) {
+        const uint64_t cycle = m_cycles.load(std::memory_order_acquire);
+        const size_t left = jack_ringbuffer_read_space(out.outgoing);
+        if (left == 0 && drainedAt == UINT64_MAX)
+            drainedAt = cycle;
+        if (drainedAt != UINT64_MAX && cycle >= drainedAt + 2)
+            return true;
+        if (cycle != lastCycle) {
+            lastCycle = cycle;
+            lastCycleAt = Clock::now();
+        }
+        if (left < queued) {
+            queued = left;
+            lastProgress = cycle;
+        }
+        const bool stalled = cycle >= lastProgress + StallCycles && left > 0;
+        if (stalled || Clock::now() - lastCycleAt > patience)
+            return drainedAt != UINT64_MAX;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }

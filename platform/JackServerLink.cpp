@@ -63,9 +63,6 @@ bool JackDeviceService::start(jack_client_t* client)
 
 // Makes a freshly opened client ours: callbacks, activation, our open ports
 // registered again and the device lists brought up to date.
-
-// Makes a freshly opened client ours: callbacks, activation, our open ports
-// registered again and the device lists brought up to date.
 bool JackDeviceService::adopt(jack_client_t* client)
 {
     jack_set_process_callback(client, &JackDeviceService::Process, this);
@@ -94,19 +91,16 @@ bool JackDeviceService::adopt(jack_client_t* client)
 
 // After the server has gone: its client and ports are dead; our ports stay
 // open on their devices and wait for a server to come back.
-
-// After the server has gone: its client and ports are dead; our ports stay
-// open on their devices and wait for a server to come back.
 void JackDeviceService::dropDeadClient()
 {
     for (bool input : {true, false}) {
-        for (JackPort& record : input ? m_inputs : m_outputs) {
+        for (JackPort& record : input ? m_inputs : m_outputs)
             record.port.store(nullptr, std::memory_order_seq_cst);
-            while (record.busy.load(std::memory_order_seq_cst))
-                std::this_thread::yield();
-            if (record.outgoing)
-                jack_ringbuffer_reset(record.outgoing);
-        }
+    }
+    waitOutOfCycle();
+    for (JackPort& out : m_outputs) {
+        if (out.outgoing)
+            jack_ringbuffer_reset(out.outgoing);
     }
     jack_client_close(m_client);
     m_client = nullptr;

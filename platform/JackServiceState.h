@@ -28,13 +28,16 @@ using Clock = std::chrono::steady_clock;
 // before tearing anything down.
 struct JackPort {
     std::atomic<jack_port_t*> port{nullptr};
-    // Set by the process thread while it uses this record; a close waits for
-    // it to clear (with `port` already cleared) before unregistering.
-    std::atomic<bool> busy{false};
     std::atomic<bool> started{false};
     MidiInProc callback = nullptr;
     uintptr_t instance = 0;
     jack_ringbuffer_t* outgoing = nullptr;  // outputs: packed messages from midiOutShortMsg
+    // Process thread only, outputs: this cycle's buffer (null outside a
+    // cycle or while the port is not registered), the events written to it
+    // and the frame of the last one.
+    void* cycleBuffer = nullptr;
+    uint32_t cycleEvents = 0;
+    jack_nframes_t cycleFrame = 0;
     // Main thread only.
     bool inUse = false;
     std::string peer;  // full name of the device this port serves
@@ -63,6 +66,12 @@ struct JackDevices {
 };
 
 constexpr size_t PortsPerDirection = 8;
+// Events written to one port in one cycle, at most. PipeWire's libjack drops
+// a whole cycle that carries more than about 1,365, whatever the period;
+// jackd takes more. What the main thread queued may use part of it; the rest
+// is for what the inputs bring this cycle.
+constexpr uint32_t EventsPerCycle = 512;
+constexpr uint32_t QueuedPerCycle = 256;
 constexpr size_t OutgoingBytes = 64 * 1024;
 constexpr auto ServerSearchInterval = std::chrono::seconds(1);
 constexpr auto ConnectRetryInterval = std::chrono::milliseconds(100);
@@ -101,16 +110,23 @@ public:
     void setChangeNotifier(void (*notify)()) override { m_notify.store(notify, std::memory_order_release); }
     bool update() override;
 
-private:
     using Ports = std::array<JackPort, PortsPerDirection>;
 
+    bool sendsFromCapture() override { return true; }
+    MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time) override;
+    void waitForCapture() override;
+
+private:
     static int Process(jack_nframes_t frames, void* self);
     static void Shutdown(void* self);
     static void PortRegistered(jack_port_id_t, int, void* self);
     static void PortRenamed(jack_port_id_t, const char*, const char*, void* self);
 
-    void receive(JackPort& in, jack_nframes_t frames);
-    void transmit(JackPort& out, jack_nframes_t frames);
+    void beginOutput(JackPort& out, jack_nframes_t frames);
+    void receiveInputs(jack_nframes_t frames);
+    JackPort* outputOf(MidiHandle handle);
+    // Main thread: until no cycle that may have begun before the call runs.
+    void waitOutOfCycle();
     void notify();
 
     bool adopt(jack_client_t* client);
@@ -124,7 +140,7 @@ private:
     JackPort* find(MidiHandle handle, Ports& ports);
     MmResult open(MidiHandle* slot, bool input, uint32_t device, MidiInProc callback, uintptr_t instance);
     MmResult close(JackPort* record, bool input);
-    void letQueueOut(JackPort& out);
+    bool letQueueOut(JackPort& out);
     bool gone() const { return m_serverGone.load(std::memory_order_acquire); }
 
     // The watcher thread: looks for a server again once the one we had has
@@ -148,6 +164,14 @@ private:
     std::mutex m_newsMutex;
     std::vector<jack_port_id_t> m_registered;
     std::atomic<uint64_t> m_cycles{0};
+    // Set by the process thread for the length of a cycle. A close clears a
+    // port first and then waits for this to clear; the cycle sets this first
+    // and then reads the ports: either it does not see the port, or the close
+    // waits until it is done with it.
+    std::atomic<bool> m_inCycle{false};
+    // Process thread only: the cycle's first frame and length.
+    jack_nframes_t m_cycleStart = 0;
+    jack_nframes_t m_cycleFrames = 0;
     std::atomic<void (*)()> m_notify{nullptr};
 
     std::thread m_watcher;

@@ -39,3 +39,15 @@ bool MidiDeviceService::update()
 {
     return false;
 }
+
+bool MidiDeviceService::sendsFromCapture()
+{
+    return false;
+}
+
+MmResult MidiDeviceService::midiOutShortMsgNow(MidiHandle, uint32_t, uintptr_t)
+{
+    return MMSYSERR_NOTSUPPORTED;
+}
+
+void MidiDeviceService::waitForCapture() {}

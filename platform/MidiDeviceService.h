@@ -23,6 +23,7 @@ inline constexpr MmResult MMSYSERR_ALLOCATED = 4;
 inline constexpr MmResult MMSYSERR_INVALHANDLE = 5;
 inline constexpr MmResult MMSYSERR_NODRIVER = 6;
 inline constexpr MmResult MMSYSERR_NOMEM = 7;
+inline constexpr MmResult MMSYSERR_NOTSUPPORTED = 8;
 inline constexpr MmResult MMSYSERR_INVALPARAM = 11;
 inline constexpr MmResult MIDIERR_STILLPLAYING = 65;
 inline constexpr MmResult MIDIERR_NODEVICE = 68;
@@ -83,6 +84,22 @@ public:
     // the service can tell; a service without a queue of its own has nothing
     // to wait for.
     virtual MmResult midiOutClose(MidiHandle handle) = 0;
+
+    // Services whose capture callbacks run inside the cycle that also fills
+    // the outputs (JACK) let a capture callback send: a message then leaves
+    // in the cycle it arrived in, not one later through the main thread.
+    // The others answer false and never see the two calls after this one.
+    virtual bool sendsFromCapture();
+    // Inside a capture callback only: writes the message to the output in
+    // the current cycle, at the time stamp the callback was given (param2),
+    // never before what the output already took this cycle. Fails, writing
+    // nothing, when the output cannot take it this cycle. Must not allocate,
+    // lock or block.
+    virtual MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time);
+    // Main thread: returns once every capture callback that may have begun
+    // before the call has returned; what it read of the routing before then
+    // is no longer in use. Bounded: a server that stopped runs no callback.
+    virtual void waitForCapture();
 
     // Beyond the capability record: the device's full name, which may be
     // longer than a product-name field and is what a device is known by.

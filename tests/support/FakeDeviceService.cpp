@@ -13,6 +13,7 @@ struct FakeDeviceService::Port {
     bool started = false;
     bool stopping = false;
     bool busy = false;
+    uint64_t delivered = 0;  // callbacks returned
     std::deque<std::pair<uint32_t, uint32_t>> queue;  // notification, message
     std::thread thread;
 };
@@ -183,6 +184,42 @@ MmResult FakeDeviceService::midiOutOpen(MidiHandle* slot, uint32_t device, uintp
     return open(Kind::Output, slot, device, nullptr, instance);
 }
 
+void FakeDeviceService::sendFromCapture(bool on)
+{
+    std::lock_guard lock(m_mutex);
+    m_sendsFromCapture = on;
+    // Sends from a capture callback are counted as its allocations.
+    m_sendLog.reserve(1 << 20);
+}
+
+bool FakeDeviceService::sendsFromCapture()
+{
+    std::lock_guard lock(m_mutex);
+    return m_sendsFromCapture;
+}
+
+MmResult FakeDeviceService::midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t)
+{
+    return midiOutShortMsg(handle, message);
+}
+
+void FakeDeviceService::waitForCapture()
+{
+    std::unique_lock lock(m_mutex);
+    std::vector<std::pair<Port*, uint64_t>> running;
+    for (auto& port : m_ports) {
+        if (port->busy)
+            running.emplace_back(port.get(), port->delivered);
+    }
+    m_changed.wait(lock, [&] {
+        for (auto [port, delivered] : running) {
+            if (port->busy && port->delivered == delivered)
+                return false;
+        }
+        return true;
+    });
+}
+
 MmResult FakeDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
 {
     std::lock_guard lock(m_mutex);
@@ -306,6 +343,7 @@ void FakeDeviceService::run(Port* port)
         }
         lock.lock();
         port->busy = false;
+        ++port->delivered;
         m_changed.notify_all();
     }
 }

@@ -32,6 +32,10 @@ public:
     // Returns once every queued message has been handed over.
     void waitDelivered();
 
+    // Lets the capture callbacks send (as JACK does), recording those sends
+    // with the others; off by default, as on winmm.
+    void sendFromCapture(bool on);
+
     // Every short message sent to the output device, in order, from any handle.
     std::vector<uint32_t> sent(uint32_t outputDevice) const;
     // Every send to any output, in order, as (output device, message).
@@ -54,6 +58,9 @@ public:
                          uint32_t flags) override;
     MmResult midiOutShortMsg(MidiHandle handle, uint32_t message) override;
     MmResult midiOutClose(MidiHandle handle) override;
+    bool sendsFromCapture() override;
+    MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time) override;
+    void waitForCapture() override;
 
 private:
     struct Port;
@@ -75,4 +82,5 @@ private:
     std::map<Key, bool> m_heldElsewhere;
     std::vector<std::pair<uint32_t, uint32_t>> m_sendLog;
     std::vector<std::string> m_calls;
+    bool m_sendsFromCapture = false;
 };
