@@ -184,6 +184,12 @@ MmResult FakeDeviceService::midiOutOpen(MidiHandle* slot, uint32_t device, uintp
     return open(Kind::Output, slot, device, nullptr, instance);
 }
 
+void FakeDeviceService::refuseSends(uint32_t outputDevice, bool refuse)
+{
+    std::lock_guard lock(m_mutex);
+    m_refusing[outputDevice] = refuse;
+}
+
 void FakeDeviceService::sendFromCapture(bool on)
 {
     std::lock_guard lock(m_mutex);
@@ -230,6 +236,8 @@ MmResult FakeDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
     const size_t length = UnpackShortMessage(message, bytes);
     if (length == 0)
         return MMSYSERR_INVALPARAM;
+    if (m_refusing[port->device])
+        return MMSYSERR_NOMEM;
     // Recorded as it would go on the wire: the tag byte and any bytes the
     // status does not call for are not part of the message.
     uint32_t wire = 0;

@@ -32,6 +32,8 @@ public:
     // Returns once every queued message has been handed over.
     void waitDelivered();
 
+    // Sends to the output device fail with MMSYSERR_NOMEM, as from a full queue.
+    void refuseSends(uint32_t outputDevice, bool refuse);
     // Lets the capture callbacks send (as JACK does), recording those sends
     // with the others; off by default, as on winmm.
     void sendFromCapture(bool on);
@@ -83,4 +85,5 @@ private:
     std::vector<std::pair<uint32_t, uint32_t>> m_sendLog;
     std::vector<std::string> m_calls;
     bool m_sendsFromCapture = false;
+    std::map<uint32_t, bool> m_refusing;
 };

@@ -77,9 +77,15 @@ std::vector<std::string> JackPeer::keyboardConnections() const
     return names;
 }
 
-void JackPeer::play(std::vector<uint8_t> bytes)
+bool JackPeer::connect(const std::string& from, const std::string& to)
+{
+    return jack_connect(m_client, from.c_str(), to.c_str()) == 0;
+}
+
+void JackPeer::play(std::vector<uint8_t> bytes, jack_nframes_t frame)
 {
     JackPeerRecord record{};
+    record.frame = frame;
     record.size = static_cast<uint8_t>(bytes.size() > 3 ? 3 : bytes.size());
     memcpy(record.bytes, bytes.data(), record.size);
     jack_ringbuffer_write(m_toPlay, reinterpret_cast<const char*>(&record), sizeof record);
@@ -120,10 +126,11 @@ int JackPeer::Process(jack_nframes_t frames, void* self)
                                jack_ringbuffer_peek(peer->m_toPlay, reinterpret_cast<char*>(&record), sizeof record) ==
                                    sizeof record;
              ++written) {
-            if (jack_midi_event_write(buffer, 0, record.bytes, record.size) != 0)
+            const jack_nframes_t at = std::min(record.frame, frames - 1);
+            if (jack_midi_event_write(buffer, at, record.bytes, record.size) != 0)
                 break;
             jack_ringbuffer_read_advance(peer->m_toPlay, sizeof record);
-            record.frame = cycleStart;
+            record.frame = cycleStart + at;
             record.usecs = now;
             jack_ringbuffer_write(peer->m_played, reinterpret_cast<const char*>(&record), sizeof record);
         }

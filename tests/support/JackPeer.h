@@ -38,8 +38,11 @@ public:
     std::vector<std::string> keyboardConnections() const;
 
     // Queues one message for the next cycles; as many go per cycle as fit,
-    // up to a bound that every server carries whole.
-    void play(std::vector<uint8_t> bytes);
+    // up to a bound that every server carries whole. Each goes at `frame`
+    // within its cycle (in order: never before the one queued before it).
+    void play(std::vector<uint8_t> bytes, jack_nframes_t frame = 0);
+    // Connects two ports of any clients, as a patchbay would.
+    bool connect(const std::string& from, const std::string& to);
     // When each played message left, in order.
     const std::vector<Stamp>& playedAt();
     // Everything received so far, in order.
