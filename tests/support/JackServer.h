@@ -18,7 +18,10 @@ public:
     // The kind this process's environment asks for.
     static Kind KindOfThisProcess();
 
-    explicit JackServer(int period = 256);
+    // A realtime jackd (-R) schedules its clients as on a studio machine;
+    // without it a client's other threads can pre-empt its process thread.
+    // PipeWire takes its scheduling as it is.
+    explicit JackServer(int period = 256, bool realtime = false);
     ~JackServer();
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;
@@ -44,6 +47,7 @@ private:
 
     Kind m_kind;
     int m_period;
+    bool m_realtime;
     std::string m_name;        // jackd: the server name
     std::string m_runtimeDir;  // PipeWire: its socket, configuration and log
     std::string m_failure;
