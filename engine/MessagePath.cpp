@@ -57,12 +57,28 @@ void Route(int n, uint32_t message, Send&& send)
     }
 }
 
+// A system exclusive message goes whole to every routed output, untouched.
+void RouteLongEntry(int n)
+{
+    static uint8_t bytes[MaxLongMessageBytes];
+    const uint32_t size = PopLongMessage(bytes);
+    const int32_t mask = RouteMaskOf(n);
+    for (int k = 1; k <= 3; ++k) {
+        if (mask & (1 << (k - 1)))
+            SendLongToOutput(k, bytes, size);
+    }
+}
+
 void RouteEntry(uint32_t entry)
 {
     const uint32_t n = TagOf(entry);
     if (n < 1 || n > 3)
         return;
     LightLamp(InputPort(static_cast<int>(n)));
+    if (StatusOf(entry) == LongMessageEntry) {
+        RouteLongEntry(static_cast<int>(n));
+        return;
+    }
     Route(static_cast<int>(n), entry, [n](int k, uint32_t out, bool fromPressure) {
         if (SendToOutput(k, out))
             TrackSent(static_cast<int>(n), k, out, fromPressure);
@@ -84,12 +100,54 @@ void RouteFromCapture(int n, uint32_t message, uintptr_t time)
     PostWakeUp();
 }
 
+void RouteLongFromCapture(int n, const MidiLongMessage& sysex, uintptr_t time)
+{
+    uint32_t lamps = 1u << InputPort(n);
+    const int32_t mask = RouteMaskOf(n);
+    for (int k = 1; k <= 3; ++k) {
+        if (!(mask & (1 << (k - 1))))
+            continue;
+        lamps |= 1u << OutputPort(k);
+        if (const MidiHandle handle = CaptureOutputs[k - 1].load())
+            DeviceService->midiOutLongMsgNow(handle, sysex.bytes, sysex.size, time);
+    }
+    LampRequests.fetch_or(lamps, std::memory_order_relaxed);
+    PostWakeUp();
+}
+
+// Whole system exclusive messages only: the services put them together.
+bool IsWholeSysex(const MidiLongMessage* sysex)
+{
+    return sysex && sysex->bytes && sysex->size >= 2 && sysex->size <= MaxLongMessageBytes &&
+           sysex->bytes[0] == 0xF0 && sysex->bytes[sysex->size - 1] == 0xF7;
+}
+
+template <int N>
+void CaptureLong(uintptr_t param1, uintptr_t param2)
+{
+    if (ChannelVoiceOnly(N))
+        return;
+    const auto* sysex = reinterpret_cast<const MidiLongMessage*>(param1);
+    if (!IsWholeSysex(sysex))
+        return;
+    if (CaptureSends.load(std::memory_order_relaxed)) {
+        RouteLongFromCapture(N, *sysex, param2);
+        return;
+    }
+    PushLongEvent(N, sysex->bytes, sysex->size);
+    PostWakeUp();
+}
+
 }  // namespace
 
 template <int N>
 void MidiInputProc(MidiHandle, uint32_t message, uintptr_t, uintptr_t param1, uintptr_t param2)
 {
     static_assert(N >= 1 && N <= 3);
+    if (message == MIM_LONGDATA) {
+        CaptureLong<N>(param1, param2);
+        return;
+    }
     if (message != MIM_DATA && message != MIM_MOREDATA)
         return;
     if (ChannelVoiceOnly(N) && (param1 & 0xFF) >= 0xF0)
@@ -161,6 +219,15 @@ bool SendToOutput(int k, uint32_t message)
     if (OpenSelection[port] == 0)
         return false;
     return DeviceService->midiOutShortMsg(DeviceHandles[port], message) == MMSYSERR_NOERROR;
+}
+
+bool SendLongToOutput(int k, const uint8_t* bytes, uint32_t size)
+{
+    const int port = OutputPort(k);
+    LightLamp(port);
+    if (OpenSelection[port] == 0)
+        return false;
+    return DeviceService->midiOutLongMsg(DeviceHandles[port], bytes, size) == MMSYSERR_NOERROR;
 }
 
 void DecayActivity()

@@ -55,6 +55,9 @@ void DrainEvents();
 // Returns whether the device took it.
 bool SendToOutput(int k, uint32_t message);
 
+// The same for a whole system exclusive message.
+bool SendLongToOutput(int k, const uint8_t* bytes, uint32_t size);
+
 // The 300 ms tick: puts out the lamps that saw no traffic since the last one.
 void DecayActivity();
 

@@ -18,7 +18,7 @@ TEST_F(Capture, AllocatesNothingOnTheDeviceThread)
     for (int i = 0; i < 500; ++i) {
         fake.deliver(0, Msg(0x90, i % 128, 100));
         fake.deliver(1, Msg(0xF8));
-        fake.deliver(2, Msg(0xD0, i % 128), i % 2 ? MIM_DATA : MIM_LONGDATA);
+        fake.deliver(2, Msg(0xD0, i % 128), i % 2 ? MIM_DATA : MIM_ERROR);
     }
     fake.waitDelivered();
     EXPECT_EQ(before, CountedAllocations());

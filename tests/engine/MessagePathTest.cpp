@@ -196,12 +196,12 @@ TEST_F(MessagePath, InputsAreTaggedWithTheirOwnNumber)
     EXPECT_EQ(expected, fake.sendLog());
 }
 
-TEST_F(MessagePath, OnlyDataNotificationsAreCaptured)
+TEST_F(MessagePath, OnlyDataNotificationsCarryShortMessages)
 {
     SelectInput(1, 1);
     SelectOutput(1, 1);
     RoutingOptions.RouteMask[0] = 1;
-    for (uint32_t notification : {MIM_OPEN, MIM_CLOSE, MIM_LONGDATA, MIM_ERROR, MIM_LONGERROR})
+    for (uint32_t notification : {MIM_OPEN, MIM_CLOSE, MIM_ERROR, MIM_LONGERROR})
         fake.deliver(0, Msg(0x90, 1, 1), notification);
     fake.deliver(0, Msg(0x90, 2, 2), MIM_MOREDATA);
     fake.deliver(0, Msg(0x90, 3, 3), MIM_DATA);
