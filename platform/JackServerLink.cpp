@@ -12,6 +12,8 @@ void Silent(const char*) {}
 
 JackDeviceService::JackDeviceService(std::string clientName) : m_clientName(std::move(clientName))
 {
+    m_news.registered.reserve(PortNewsRoom);
+    m_heard.registered.reserve(PortNewsRoom);
     for (JackPort& out : m_outputs) {
         out.outgoing = jack_ringbuffer_create(OutgoingBytes);
         if (out.outgoing)
@@ -111,7 +113,8 @@ void JackDeviceService::dropDeadClient()
     jack_client_close(m_client);
     m_client = nullptr;
     std::lock_guard lock(m_newsMutex);
-    m_registered.clear();
+    m_news.registered.clear();
+    m_news.lost = false;
     for (JackDevices* devices : {&m_sources, &m_sinks})
         std::fill(devices->ports.begin(), devices->ports.end(), nullptr);
 }
@@ -136,10 +139,8 @@ bool JackDeviceService::update()
             searchForServer();
         return changed;
     }
-    if (m_portsChanged.exchange(false, std::memory_order_acq_rel)) {
-        forgetLinksOfReturnedDevices();
+    if (m_portsChanged.exchange(false, std::memory_order_acq_rel))
         changed = refreshDevices();
-    }
     connectWaitingPorts();
     return changed;
 }

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // The service's three jobs live in three files: the server's life (finding,
@@ -62,6 +63,15 @@ struct JackDevices {
     }
 };
 
+// Ports registered since the main thread last looked. The notification
+// thread that hears them must not allocate, so the room is set aside once;
+// news beyond it is only marked lost.
+struct PortNews {
+    std::vector<jack_port_id_t> registered;
+    bool lost = false;
+};
+
+constexpr size_t PortNewsRoom = 1024;
 constexpr size_t PortsPerDirection = 8;
 constexpr size_t OutgoingBytes = 64 * 1024;
 constexpr auto ServerSearchInterval = std::chrono::seconds(1);
@@ -116,7 +126,10 @@ private:
     bool adopt(jack_client_t* client);
     void dropDeadClient();
     bool refreshDevices();
-    void forgetLinksOfReturnedDevices();
+    std::vector<const jack_port_t*> takeRegisteredPorts();
+    std::vector<std::pair<std::string, const jack_port_t*>> listPorts(bool input);
+    void arrive(bool input, size_t device);
+    void rename(bool input, size_t device, const std::string& name);
     bool registerPort(JackPort& record, bool input);
     bool connect(JackPort& record, bool input);
     void connectWaitingPorts();
@@ -143,10 +156,12 @@ private:
     int m_nextOutput = 0;
     std::atomic<bool> m_serverGone{false};
     std::atomic<bool> m_portsChanged{false};
-    // Ports registered since the last update, heard on the notification
-    // thread: a device back under the same name has lost its links.
+    // A port's handle is only its id on jackd, which hands a free id to the
+    // next port registered; what was registered anew says which ports are
+    // new, though their handles and names were seen before.
     std::mutex m_newsMutex;
-    std::vector<jack_port_id_t> m_registered;
+    PortNews m_news;   // heard on the notification thread
+    PortNews m_heard;  // main thread: the news taken at the last look
     std::atomic<uint64_t> m_cycles{0};
     std::atomic<void (*)()> m_notify{nullptr};
 
