@@ -59,6 +59,7 @@ bool JackDeviceService::refreshDevices()
                 at = static_cast<int64_t>(devices.names.size());
                 devices.names.push_back(name);
                 devices.ports.push_back(nullptr);
+                devices.arrivals.push_back(0);
                 ports.push_back(nullptr);
                 arrive(input, static_cast<size_t>(at));
                 changed = true;
@@ -112,10 +113,12 @@ std::vector<const jack_port_t*> JackDeviceService::takeRegisteredPorts()
     return ports;
 }
 
-// A device that came has no links yet.
+// A device that came has no links yet, and a keyboard's note-offs from
+// before it went will never come.
 void JackDeviceService::arrive(bool input, size_t device)
 {
-    const JackDevices& devices = input ? m_sources : m_sinks;
+    JackDevices& devices = input ? m_sources : m_sinks;
+    ++devices.arrivals[device];
     for (JackPort& record : input ? m_inputs : m_outputs) {
         if (record.inUse && record.peer == devices.names[device])
             record.connected = false;
@@ -242,7 +245,14 @@ int64_t JackDeviceService::expectDevice(bool input, const std::string& name)
         return at;
     devices.names.push_back(name);
     devices.ports.push_back(nullptr);
+    devices.arrivals.push_back(0);
     return static_cast<int64_t>(devices.names.size()) - 1;
+}
+
+uint32_t JackDeviceService::deviceArrivals(bool input, uint32_t device)
+{
+    const JackDevices& devices = input ? m_sources : m_sinks;
+    return device < devices.arrivals.size() ? devices.arrivals[device] : 0;
 }
 
 MmResult JackDeviceService::midiInOpen(MidiHandle* slot, uint32_t device, MidiInProc callback, uintptr_t instance,

@@ -53,6 +53,8 @@ struct JackDevices {
     // is absent; also tells a renamed port, whose new name may be read
     // before the rename is heard of.
     std::vector<const jack_port_t*> ports;
+    // How many times each device came, or came back, this run.
+    std::vector<uint32_t> arrivals;
 
     bool present(size_t device) const { return device < ports.size() && ports[device]; }
 
@@ -107,6 +109,7 @@ public:
     std::string deviceName(bool input, uint32_t device) override;
     bool devicePresent(bool input, uint32_t device) override;
     int64_t expectDevice(bool input, const std::string& name) override;
+    uint32_t deviceArrivals(bool input, uint32_t device) override;
     void nameNextPort(bool input, int n) override { (input ? m_nextInput : m_nextOutput) = n; }
     void setChangeNotifier(void (*notify)()) override { m_notify.store(notify, std::memory_order_release); }
     bool update() override;

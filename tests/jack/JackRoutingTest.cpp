@@ -349,6 +349,29 @@ TEST_F(OverJack, AClientGivenAGoneSynthsPortIdIsANewDevice)
     EXPECT_TRUE(other->received().empty());
 }
 
+// A keyboard that leaves with a key down and is back before the lists are
+// looked at again never looked absent; its note is released all the same.
+TEST_F(OverJack, AKeyboardBackBeforeTheNextLookHasItsNoteReleased)
+{
+    auto keys = std::make_unique<JackPeer>("keys", true, false);
+    JackPeer& synth = peer("synth", false, true);
+    startRouter();
+    Route(*keys, 1, synth, 1);
+    ASSERT_TRUE(Prime(*keys, {&synth}));
+    keys->play({0x90, 60, 100});
+    ASSERT_TRUE(WaitFor([&] { return synth.received().size() == 1; }));
+    {
+        NoticeScope notice;
+        keys.reset();
+        peer("other", true, false);  // given the keyboard's port id on jackd
+        keys = std::make_unique<JackPeer>("keys", true, false);
+    }
+    EXPECT_TRUE(WaitFor([&] { return synth.received().size() == 2; }));
+    EXPECT_EQ((Bytes{0x80, 60, 64}), synth.received().back().bytes);
+    EXPECT_TRUE(Prime(*keys, {&synth}));
+    EXPECT_TRUE(Notices.empty());
+}
+
 // A renamed device keeps its place in the list and its connection.
 TEST_F(OverJack, ARenamedKeyboardKeepsItsPlaceAndRoute)
 {
