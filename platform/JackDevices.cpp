@@ -1,6 +1,5 @@
 #include "JackServiceState.h"
 
-
 #include <cerrno>
 #include <utility>
 
@@ -165,9 +164,6 @@ bool JackDeviceService::connect(JackPort& record, bool input)
 
 // Every open port whose device is here is connected to it: after a device
 // came back, a server came back, or an open that found its device absent.
-
-// Every open port whose device is here is connected to it: after a device
-// came back, a server came back, or an open that found its device absent.
 void JackDeviceService::connectWaitingPorts()
 {
     bool failed = false;
@@ -202,7 +198,8 @@ void JackDeviceService::notify()
 }
 
 // The notification callbacks run where no JACK call is allowed: they only
-// set a flag and wake the main thread, which does the work in update().
+// note what they heard and wake the main thread, which does the work in
+// update().
 
 void JackDeviceService::PortRegistered(jack_port_id_t id, int registered, void* self)
 {
@@ -270,9 +267,6 @@ MmResult JackDeviceService::midiOutOpen(MidiHandle* slot, uint32_t device, uintp
         return MMSYSERR_INVALPARAM;
     return open(slot, false, device, nullptr, 0);
 }
-
-// A port opens on a device that is listed, present or not: an absent one is
-// connected the moment it appears.
 
 // A port opens on a device that is listed, present or not: an absent one is
 // connected the moment it appears.
@@ -344,10 +338,6 @@ MmResult JackDeviceService::midiOutClose(MidiHandle handle)
     JackPort* out = find(handle, m_outputs);
     return out ? close(out, false) : MMSYSERR_INVALHANDLE;
 }
-
-// Every message a send accepted goes out before the port goes: the note-offs
-// sent just before a close above all. Bounded by a few periods, and not
-// waited for at all when no cycle will come.
 
 MmResult JackDeviceService::close(JackPort* record, bool input)
 {

@@ -65,9 +65,6 @@ bool JackDeviceService::start(jack_client_t* client)
 
 // Makes a freshly opened client ours: callbacks, activation, our open ports
 // registered again and the device lists brought up to date.
-
-// Makes a freshly opened client ours: callbacks, activation, our open ports
-// registered again and the device lists brought up to date.
 bool JackDeviceService::adopt(jack_client_t* client)
 {
     jack_set_process_callback(client, &JackDeviceService::Process, this);
@@ -93,9 +90,6 @@ bool JackDeviceService::adopt(jack_client_t* client)
     connectWaitingPorts();
     return true;
 }
-
-// After the server has gone: its client and ports are dead; our ports stay
-// open on their devices and wait for a server to come back.
 
 // After the server has gone: its client and ports are dead; our ports stay
 // open on their devices and wait for a server to come back.
@@ -144,9 +138,6 @@ bool JackDeviceService::update()
     connectWaitingPorts();
     return changed;
 }
-
-// Asks the server for the MIDI ports of every client but us. Returns whether
-// a device came, went, came back or was renamed.
 
 // The notification callbacks run where no JACK call is allowed: they only
 // set a flag and wake the main thread, which does the work in update().
