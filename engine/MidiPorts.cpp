@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <utility>
 
 std::vector<std::string> InDeviceNames;
 std::vector<std::string> OutDeviceNames;
@@ -16,6 +17,8 @@ namespace {
 
 std::unique_ptr<MidiDeviceService> SystemService;
 std::atomic<bool> DeviceChangePending{false};
+// Per input, its device's arrivals when last looked at.
+uint32_t InputArrivals[3] = {};
 
 // Any thread: the service has news for the main thread.
 void NoteDeviceChange()
@@ -145,10 +148,12 @@ void Select(PortKind kind, int n, int32_t selection)
     }
     DeviceHandles[port] = handle;
     OpenSelection[port] = selection;
-    if (input)
+    if (input) {
+        InputArrivals[n - 1] = DeviceService->deviceArrivals(true, device);
         DeviceService->midiInStart(handle);
-    else
+    } else {
         CaptureOutputs[n - 1].store(handle);
+    }
 }
 
 }  // namespace
@@ -181,9 +186,15 @@ void ServiceDevices()
         return;
     ReadDeviceNames(true);
     ReadDeviceNames(false);
-    // A keyboard unplugged with keys down will never send their note-offs.
+    // A keyboard unplugged with keys down will never send their note-offs,
+    // nor will one that went and came back (or was replaced) since.
     for (int n = 1; n <= 3; ++n) {
-        if (!DevicePresent(true, OpenSelection[InputPort(n)])) {
+        const int32_t selection = OpenSelection[InputPort(n)];
+        if (selection <= 0)
+            continue;
+        const uint32_t arrivals = DeviceService->deviceArrivals(true, static_cast<uint32_t>(selection - 1));
+        const bool cameBack = std::exchange(InputArrivals[n - 1], arrivals) != arrivals;
+        if (!DevicePresent(true, selection) || cameBack) {
             WaitForCapture();
             DrainEvents();
             ReleaseInput(n);

@@ -12,6 +12,8 @@ void Silent(const char*) {}
 
 JackDeviceService::JackDeviceService(std::string clientName) : m_clientName(std::move(clientName))
 {
+    m_news.registered.reserve(PortNewsRoom);
+    m_heard.registered.reserve(PortNewsRoom);
     for (JackPort& out : m_outputs) {
         out.outgoing = jack_ringbuffer_create(OutgoingBytes);
         if (out.outgoing)
@@ -105,7 +107,8 @@ void JackDeviceService::dropDeadClient()
     jack_client_close(m_client);
     m_client = nullptr;
     std::lock_guard lock(m_newsMutex);
-    m_registered.clear();
+    m_news.registered.clear();
+    m_news.lost = false;
     for (JackDevices* devices : {&m_sources, &m_sinks})
         std::fill(devices->ports.begin(), devices->ports.end(), nullptr);
 }
@@ -130,16 +133,11 @@ bool JackDeviceService::update()
             searchForServer();
         return changed;
     }
-    if (m_portsChanged.exchange(false, std::memory_order_acq_rel)) {
-        forgetLinksOfReturnedDevices();
+    if (m_portsChanged.exchange(false, std::memory_order_acq_rel))
         changed = refreshDevices();
-    }
     connectWaitingPorts();
     return changed;
 }
-
-// Asks the server for the MIDI ports of every client but us. Returns whether
-// a device came, went, came back or was renamed.
 
 // The notification callbacks run where no JACK call is allowed: they only
 // set a flag and wake the main thread, which does the work in update().

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // The service's three jobs live in three files: the server's life (finding,
@@ -55,6 +56,8 @@ struct JackDevices {
     // is absent; also tells a renamed port, whose new name may be read
     // before the rename is heard of.
     std::vector<const jack_port_t*> ports;
+    // How many times each device came, or came back, this run.
+    std::vector<uint32_t> arrivals;
 
     bool present(size_t device) const { return device < ports.size() && ports[device]; }
 
@@ -65,6 +68,15 @@ struct JackDevices {
     }
 };
 
+// Ports registered since the main thread last looked. The notification
+// thread that hears them must not allocate, so the room is set aside once;
+// news beyond it is only marked lost.
+struct PortNews {
+    std::vector<jack_port_id_t> registered;
+    bool lost = false;
+};
+
+constexpr size_t PortNewsRoom = 1024;
 constexpr size_t PortsPerDirection = 8;
 // Events written to one port in one cycle, at most. PipeWire's libjack drops
 // a whole cycle that carries more than about 1,365, whatever the period;
@@ -106,6 +118,7 @@ public:
     std::string deviceName(bool input, uint32_t device) override;
     bool devicePresent(bool input, uint32_t device) override;
     int64_t expectDevice(bool input, const std::string& name) override;
+    uint32_t deviceArrivals(bool input, uint32_t device) override;
     void nameNextPort(bool input, int n) override { (input ? m_nextInput : m_nextOutput) = n; }
     void setChangeNotifier(void (*notify)()) override { m_notify.store(notify, std::memory_order_release); }
     bool update() override;
@@ -132,7 +145,10 @@ private:
     bool adopt(jack_client_t* client);
     void dropDeadClient();
     bool refreshDevices();
-    void forgetLinksOfReturnedDevices();
+    std::vector<const jack_port_t*> takeRegisteredPorts();
+    std::vector<std::pair<std::string, const jack_port_t*>> listPorts(bool input);
+    void arrive(bool input, size_t device);
+    void rename(bool input, size_t device, const std::string& name);
     bool registerPort(JackPort& record, bool input);
     bool connect(JackPort& record, bool input);
     void connectWaitingPorts();
@@ -159,10 +175,12 @@ private:
     int m_nextOutput = 0;
     std::atomic<bool> m_serverGone{false};
     std::atomic<bool> m_portsChanged{false};
-    // Ports registered since the last update, heard on the notification
-    // thread: a device back under the same name has lost its links.
+    // A port's handle is only its id on jackd, which hands a free id to the
+    // next port registered; what was registered anew says which ports are
+    // new, though their handles and names were seen before.
     std::mutex m_newsMutex;
-    std::vector<jack_port_id_t> m_registered;
+    PortNews m_news;   // heard on the notification thread
+    PortNews m_heard;  // main thread: the news taken at the last look
     std::atomic<uint64_t> m_cycles{0};
     // Set by the process thread for the length of a cycle. A close clears a
     // port first and then waits for this to clear; the cycle sets this first

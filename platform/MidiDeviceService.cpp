@@ -31,6 +31,11 @@ int64_t MidiDeviceService::expectDevice(bool, const std::string&)
     return -1;
 }
 
+uint32_t MidiDeviceService::deviceArrivals(bool, uint32_t)
+{
+    return 0;
+}
+
 void MidiDeviceService::nameNextPort(bool, int) {}
 
 void MidiDeviceService::setChangeNotifier(void (*)()) {}

@@ -130,6 +130,10 @@ public:
     // Adds a device that is not here yet but is wanted by name, absent until
     // it appears, and returns its number; -1 where the list is fixed.
     virtual int64_t expectDevice(bool input, const std::string& name);
+    // How many times the device has come this run, first time included; one
+    // that went and came back between two updates counts again, though it
+    // never looked absent. 0 where devices never come and go.
+    virtual uint32_t deviceArrivals(bool input, uint32_t device);
     // The program's own port n (1 to 3) is what the next open of that
     // direction serves, for services that name their own ports.
     virtual void nameNextPort(bool input, int n);

@@ -235,6 +235,60 @@ TEST_F(OverJack, ASynthThatQuitsAndComesBackIsReconnected)
     CloseAllDevices();
 }
 
+// A client that starts while a synth is away may be given the synth's old
+// port id, and so its port handle: it is a new device all the same, and the
+// synth is connected again when it comes back.
+TEST_F(OverJack, AClientGivenAGoneSynthsPortIdIsANewDevice)
+{
+    JackPeer& keys = peer("keys", true, false);
+    auto synthA = std::make_unique<JackPeer>("synthA", false, true);
+    startRouter();
+    const int32_t selection = OutputOf(*synthA);
+    Route(keys, 1, *synthA, 1);
+    const jack_uuid_t id = synthA->synthPortId();
+    JackPeer* other = nullptr;
+    {
+        NoticeScope notice;  // the lists are not looked at meanwhile
+        synthA.reset();
+        other = &peer("other", false, true);
+    }
+    if (server->kind() == JackServer::Kind::Jackd) {
+        ASSERT_EQ(id, other->synthPortId()) << "the case needs the id handed on";
+    }
+    ASSERT_TRUE(WaitFor([&] { return OutputOf(*other) > 0; }));
+    EXPECT_NE(selection, OutputOf(*other));
+    EXPECT_EQ("synthA:in", OutDeviceNames[selection]);
+    EXPECT_FALSE(DevicePresent(false, selection));
+
+    synthA = std::make_unique<JackPeer>("synthA", false, true);
+    ASSERT_TRUE(WaitFor([&] { return DevicePresent(false, selection); }));
+    EXPECT_TRUE(Prime(keys, {synthA.get()}));
+    EXPECT_TRUE(other->received().empty());
+}
+
+// A keyboard that leaves with a key down and is back before the lists are
+// looked at again never looked absent; its note is released all the same.
+TEST_F(OverJack, AKeyboardBackBeforeTheNextLookHasItsNoteReleased)
+{
+    auto keys = std::make_unique<JackPeer>("keys", true, false);
+    JackPeer& synth = peer("synth", false, true);
+    startRouter();
+    Route(*keys, 1, synth, 1);
+    ASSERT_TRUE(Prime(*keys, {&synth}));
+    keys->play({0x90, 60, 100});
+    ASSERT_TRUE(WaitFor([&] { return synth.received().size() == 1; }));
+    {
+        NoticeScope notice;
+        keys.reset();
+        peer("other", true, false);  // given the keyboard's port id on jackd
+        keys = std::make_unique<JackPeer>("keys", true, false);
+    }
+    EXPECT_TRUE(WaitFor([&] { return synth.received().size() == 2; }));
+    EXPECT_EQ((Bytes{0x80, 60, 64}), synth.received().back().bytes);
+    EXPECT_TRUE(Prime(*keys, {&synth}));
+    EXPECT_TRUE(Notices.empty());
+}
+
 // A renamed device keeps its place in the list and its connection.
 TEST_F(OverJack, ARenamedKeyboardKeepsItsPlaceAndRoute)
 {

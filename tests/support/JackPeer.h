@@ -32,6 +32,9 @@ public:
     bool ok() const { return m_client != nullptr; }
     std::string keyboardPort() const;  // full name of the output port
     std::string synthPort() const;     // full name of the input port
+    // The server's id of the input port; jackd gives a new port the lowest
+    // id free, so a port that went may hand its id on.
+    jack_uuid_t synthPortId() const { return m_in ? jack_port_uuid(m_in) : 0; }
     // Gives the keyboard's output port another short name.
     bool renameKeyboard(const std::string& portName);
     // The ports the keyboard's output is connected to.
