@@ -301,8 +301,10 @@ MmResult JackDeviceService::open(MidiHandle* slot, bool input, uint32_t device, 
     record->callback = callback;
     record->instance = instance;
     record->peer = peer;
-    if (record->outgoing)
-        jack_ringbuffer_reset(record->outgoing);
+    for (jack_ringbuffer_t* ring : {record->outgoing, record->held}) {
+        if (ring)
+            jack_ringbuffer_reset(ring);
+    }
     if (m_client && !gone() &&
         (!registerPort(*record, input) || (devices.present(device) && !connect(*record, input))))
         retryLater();
@@ -410,7 +412,8 @@ bool JackDeviceService::letQueueOut(JackPort& out)
     const double period = double(jack_get_buffer_size(m_client)) / std::max(1u, jack_get_sample_rate(m_client));
     const auto patience = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(4 * period + 0.1));
     constexpr uint64_t StallCycles = 4;
-    size_t queued = jack_ringbuffer_read_space(out.outgoing);
+    const auto waiting = [&out] { return jack_ringbuffer_read_space(out.outgoing) + jack_ringbuffer_read_space(out.held); };
+    size_t queued = waiting();
     uint64_t lastProgress = m_cycles.load(std::memory_order_acquire);
     auto lastCycleAt = Clock::now();
     uint64_t lastCycle = lastProgress;
@@ -418,7 +421,7 @@ bool JackDeviceService::letQueueOut(JackPort& out)
     uint64_t drainedAt = queued == 0 ? lastProgress : UINT64_MAX;
     while (!gone()) {
         const uint64_t cycle = m_cycles.load(std::memory_order_acquire);
-        const size_t left = jack_ringbuffer_read_space(out.outgoing);
+        const size_t left = waiting();
         if (left == 0 && drainedAt == UINT64_MAX)
             drainedAt = cycle;
         if (drainedAt != UINT64_MAX && cycle >= drainedAt + 2)

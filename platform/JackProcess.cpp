@@ -36,10 +36,14 @@ void JackDeviceService::beginOutput(JackPort& out, jack_nframes_t frames)
     jack_midi_clear_buffer(buffer);
     out.cycleBuffer = buffer;
     out.cycleFrame = 0;
-    uint32_t written = 0;
+    out.cycleEvents = 0;
+    // What this output held back goes first; the main thread's queue only
+    // once nothing older is left.
+    if (!writeHeld(out))
+        return;
     uint32_t packed;
     // A backlog (the releases of a cut route) goes out over several cycles.
-    while (written < QueuedPerCycle && jack_ringbuffer_read_space(out.outgoing) >= sizeof packed) {
+    while (out.cycleEvents < QueuedPerCycle && jack_ringbuffer_read_space(out.outgoing) >= sizeof packed) {
         jack_ringbuffer_peek(out.outgoing, reinterpret_cast<char*>(&packed), sizeof packed);
         uint8_t bytes[3];
         const size_t length = UnpackShortMessage(packed, bytes);
@@ -47,9 +51,26 @@ void JackDeviceService::beginOutput(JackPort& out, jack_nframes_t frames)
         if (length && jack_midi_event_write(buffer, 0, bytes, length) != 0)
             break;
         jack_ringbuffer_read_advance(out.outgoing, sizeof packed);
-        ++written;
+        ++out.cycleEvents;
     }
-    out.cycleEvents = written;
+}
+
+// Writes what the output held back, whole messages in order, at the cycle's
+// first frame; returns whether nothing is left held.
+bool JackDeviceService::writeHeld(JackPort& out)
+{
+    uint32_t size;
+    while (jack_ringbuffer_peek(out.held, reinterpret_cast<char*>(&size), sizeof size) == sizeof size) {
+        if (out.cycleEvents >= EventsPerCycle)
+            return false;
+        jack_midi_data_t* place = jack_midi_event_reserve(out.cycleBuffer, 0, size);
+        if (!place)
+            return false;
+        jack_ringbuffer_read_advance(out.held, sizeof size);
+        jack_ringbuffer_read(out.held, reinterpret_cast<char*>(place), size);
+        ++out.cycleEvents;
+    }
+    return true;
 }
 
 // Hands every event of this cycle to the capture callbacks, all inputs
@@ -112,27 +133,46 @@ JackPort* JackDeviceService::outputOf(MidiHandle handle)
 
 MmResult JackDeviceService::midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time)
 {
-    JackPort* out = outputOf(handle);
-    if (!out)
-        return MMSYSERR_INVALHANDLE;
-    if (!out->cycleBuffer)
-        return MMSYSERR_NODRIVER;
     uint8_t bytes[3];
     const size_t length = UnpackShortMessage(message, bytes);
     if (!length)
         return MMSYSERR_INVALPARAM;
-    if (out->cycleEvents >= EventsPerCycle)
+    JackPort* out = outputOf(handle);
+    return out ? writeNow(*out, bytes, static_cast<uint32_t>(length), time) : MMSYSERR_INVALHANDLE;
+}
+
+MmResult JackDeviceService::midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t time)
+{
+    if (!bytes || size < 2 || size > MaxLongMessageBytes || bytes[0] != 0xF0 || bytes[size - 1] != 0xF7)
+        return MMSYSERR_INVALPARAM;
+    JackPort* out = outputOf(handle);
+    return out ? writeNow(*out, bytes, size, time) : MMSYSERR_INVALHANDLE;
+}
+
+// One whole message to this cycle's buffer, at the frame it arrived at (as
+// a direct connection keeps it) but never before what the output already
+// carries; or, where the buffer cannot take it now or older messages are
+// still held back, held whole for the next cycle, so that nothing is cut
+// and nothing overtakes.
+MmResult JackDeviceService::writeNow(JackPort& out, const uint8_t* bytes, uint32_t size, uintptr_t time)
+{
+    if (!out.cycleBuffer)
+        return MMSYSERR_NODRIVER;
+    if (jack_ringbuffer_read_space(out.held) == 0 && out.cycleEvents < EventsPerCycle) {
+        jack_nframes_t frame = static_cast<jack_nframes_t>(time) - m_cycleStart;
+        if (frame >= m_cycleFrames)
+            frame = m_cycleFrames - 1;
+        if (frame < out.cycleFrame)
+            frame = out.cycleFrame;
+        if (jack_midi_event_write(out.cycleBuffer, frame, bytes, size) == 0) {
+            out.cycleFrame = frame;
+            ++out.cycleEvents;
+            return MMSYSERR_NOERROR;
+        }
+    }
+    if (jack_ringbuffer_write_space(out.held) < sizeof size + size)
         return MMSYSERR_NOMEM;
-    // At the frame it arrived at, as a direct connection keeps it, but never
-    // before what this output already carries.
-    jack_nframes_t frame = static_cast<jack_nframes_t>(time) - m_cycleStart;
-    if (frame >= m_cycleFrames)
-        frame = m_cycleFrames - 1;
-    if (frame < out->cycleFrame)
-        frame = out->cycleFrame;
-    if (jack_midi_event_write(out->cycleBuffer, frame, bytes, length) != 0)
-        return MMSYSERR_NOMEM;
-    out->cycleFrame = frame;
-    ++out->cycleEvents;
+    jack_ringbuffer_write(out.held, reinterpret_cast<const char*>(&size), sizeof size);
+    jack_ringbuffer_write(out.held, reinterpret_cast<const char*>(bytes), size);
     return MMSYSERR_NOERROR;
 }

@@ -15,9 +15,11 @@ JackDeviceService::JackDeviceService(std::string clientName) : m_clientName(std:
     m_news.registered.reserve(PortNewsRoom);
     m_heard.registered.reserve(PortNewsRoom);
     for (JackPort& out : m_outputs) {
-        out.outgoing = jack_ringbuffer_create(OutgoingBytes);
-        if (out.outgoing)
-            jack_ringbuffer_mlock(out.outgoing);
+        for (auto [ring, bytes] : {std::pair{&out.outgoing, OutgoingBytes}, std::pair{&out.held, HeldBytes}}) {
+            *ring = jack_ringbuffer_create(bytes);
+            if (*ring)
+                jack_ringbuffer_mlock(*ring);
+        }
     }
 }
 
@@ -44,15 +46,17 @@ JackDeviceService::~JackDeviceService()
         jack_client_close(m_client);
     }
     for (JackPort& out : m_outputs) {
-        if (out.outgoing)
-            jack_ringbuffer_free(out.outgoing);
+        for (jack_ringbuffer_t* ring : {out.outgoing, out.held}) {
+            if (ring)
+                jack_ringbuffer_free(ring);
+        }
     }
 }
 
 bool JackDeviceService::start(jack_client_t* client)
 {
     for (const JackPort& out : m_outputs) {
-        if (!out.outgoing) {
+        if (!out.outgoing || !out.held) {
             jack_client_close(client);
             return false;
         }
@@ -101,8 +105,10 @@ void JackDeviceService::dropDeadClient()
     }
     waitOutOfCycle();
     for (JackPort& out : m_outputs) {
-        if (out.outgoing)
-            jack_ringbuffer_reset(out.outgoing);
+        for (jack_ringbuffer_t* ring : {out.outgoing, out.held}) {
+            if (ring)
+                jack_ringbuffer_reset(ring);
+        }
     }
     jack_client_close(m_client);
     m_client = nullptr;

@@ -33,6 +33,10 @@ struct JackPort {
     MidiInProc callback = nullptr;
     uintptr_t instance = 0;
     jack_ringbuffer_t* outgoing = nullptr;  // outputs: packed messages from midiOutShortMsg
+    // Outputs, written and read by the process thread only (the main thread
+    // reads its size): what this output could not take in its cycle, kept
+    // whole and in order for the next, as a 4-byte size and the bytes.
+    jack_ringbuffer_t* held = nullptr;
     // Process thread only, outputs: this cycle's buffer (null outside a
     // cycle or while the port is not registered), the events written to it
     // and the frame of the last one.
@@ -84,6 +88,9 @@ constexpr size_t PortsPerDirection = 8;
 // is for what the inputs bring this cycle.
 constexpr uint32_t EventsPerCycle = 512;
 constexpr uint32_t QueuedPerCycle = 256;
+// Room for what an output could not take this cycle: two of the longest
+// system exclusive messages and the notes around them.
+constexpr size_t HeldBytes = 2 * MaxLongMessageBytes + 16 * 1024;
 constexpr size_t OutgoingBytes = 64 * 1024;
 constexpr auto ServerSearchInterval = std::chrono::seconds(1);
 constexpr auto ConnectRetryInterval = std::chrono::milliseconds(100);
@@ -136,6 +143,9 @@ private:
     static void PortRenamed(jack_port_id_t, const char*, const char*, void* self);
 
     void beginOutput(JackPort& out, jack_nframes_t frames);
+    bool writeHeld(JackPort& out);
+    MmResult writeNow(JackPort& out, const uint8_t* bytes, uint32_t size, uintptr_t time);
+    MmResult midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t time) override;
     void receiveInputs(jack_nframes_t frames);
     JackPort* outputOf(MidiHandle handle);
     // Main thread: until no cycle that may have begun before the call runs.

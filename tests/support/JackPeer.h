@@ -69,10 +69,10 @@ private:
     std::vector<Stamp> m_playedAt;
 };
 
-// Each played or received message crosses a ring as one fixed record.
+// Each played or received message crosses a ring as this header followed
+// by its bytes: a system exclusive message is as welcome as a note.
 struct JackPeerRecord {
-    uint8_t size;
-    uint8_t bytes[3];
+    uint32_t size;
     jack_nframes_t frame;
     jack_time_t usecs;
 };
