@@ -21,6 +21,11 @@ std::string MidiDeviceService::deviceName(bool input, uint32_t device)
     return name;
 }
 
+MmResult MidiDeviceService::midiOutLongMsg(MidiHandle, const uint8_t*, uint32_t)
+{
+    return MMSYSERR_NOTSUPPORTED;
+}
+
 bool MidiDeviceService::devicePresent(bool, uint32_t)
 {
     return true;

@@ -28,8 +28,9 @@ inline constexpr MmResult MMSYSERR_INVALPARAM = 11;
 inline constexpr MmResult MIDIERR_STILLPLAYING = 65;
 inline constexpr MmResult MIDIERR_NODEVICE = 68;
 
-// Notification codes a capture callback may receive. Only the two data
-// notifications carry a short message; the program ignores the rest.
+// Notification codes a capture callback may receive. The two data
+// notifications carry a short message, MIM_LONGDATA a system exclusive one;
+// the program ignores the rest.
 inline constexpr uint32_t MIM_OPEN = 0x3C1;
 inline constexpr uint32_t MIM_CLOSE = 0x3C2;
 inline constexpr uint32_t MIM_DATA = 0x3C3;
@@ -65,9 +66,21 @@ struct MidiOutCaps {
 struct MidiDevice;  // opaque to the engine; each backend gives it meaning
 using MidiHandle = MidiDevice*;
 
+// The longest system exclusive message the program carries, F0 and F7 included.
+inline constexpr uint32_t MaxLongMessageBytes = 64 * 1024;
+
+// What param1 of MIM_LONGDATA points to: one whole system exclusive message,
+// F0 ... F7, valid only during the callback.
+struct MidiLongMessage {
+    const uint8_t* bytes;
+    uint32_t size;
+};
+
 // Called on a thread of the service. param1 holds a packed short message for
 // MIM_DATA and MIM_MOREDATA: status in bits 0-7, data bytes in bits 8-23,
-// bits 24-31 zero. param2 is a time stamp.
+// bits 24-31 zero. For MIM_LONGDATA it holds a MidiLongMessage*: services
+// hand over whole messages only, on the same thread as the input's short
+// messages and in order with them. param2 is a time stamp.
 using MidiInProc = void (*)(MidiHandle handle, uint32_t message, uintptr_t instance,
                             uintptr_t param1, uintptr_t param2);
 
@@ -90,6 +103,12 @@ public:
                                  uintptr_t instance, uint32_t flags) = 0;
     // Must not allocate, lock or block: it is called from the message path.
     virtual MmResult midiOutShortMsg(MidiHandle handle, uint32_t message) = 0;
+    // Main thread. Copies one whole system exclusive message (F0 ... F7) into
+    // the service's own storage and returns at once; it goes out whole, after
+    // every message the handle accepted before and before any it accepts
+    // after. MMSYSERR_NOMEM (or MIDIERR_STILLPLAYING) when it cannot be taken
+    // now, MMSYSERR_INVALPARAM when it is not one whole message or is too long.
+    virtual MmResult midiOutLongMsg(MidiHandle handle, const uint8_t* bytes, uint32_t size);
     // Returns once every message this handle accepted has left, as far as
     // the service can tell; a service without a queue of its own has nothing
     // to wait for.

@@ -4,6 +4,9 @@
 #include "DeviceNames.h"
 #include "MidiBytes.h"
 
+#include <tuple>
+#include <utility>
+
 struct FakeDeviceService::Port {
     Kind kind;
     uint32_t device;
@@ -14,7 +17,7 @@ struct FakeDeviceService::Port {
     bool stopping = false;
     bool busy = false;
     uint64_t delivered = 0;  // callbacks returned
-    std::deque<std::pair<uint32_t, uint32_t>> queue;  // notification, message
+    std::deque<std::tuple<uint32_t, uint32_t, std::vector<uint8_t>>> queue;  // notification, message, long bytes
     std::thread thread;
 };
 
@@ -69,12 +72,23 @@ void FakeDeviceService::holdElsewhere(Kind kind, uint32_t device, bool held)
 
 void FakeDeviceService::deliver(uint32_t inputDevice, uint32_t message, uint32_t notification)
 {
+    enqueue(inputDevice, notification, message, {});
+}
+
+void FakeDeviceService::deliverLong(uint32_t inputDevice, std::vector<uint8_t> bytes)
+{
+    enqueue(inputDevice, MIM_LONGDATA, 0, std::move(bytes));
+}
+
+void FakeDeviceService::enqueue(uint32_t inputDevice, uint32_t notification, uint32_t message,
+                                std::vector<uint8_t> bytes)
+{
     {
         std::lock_guard lock(m_mutex);
         Port* port = openPort(Kind::Input, inputDevice);
         if (!port)
             return;
-        port->queue.emplace_back(notification, message);
+        port->queue.emplace_back(notification, message, std::move(bytes));
     }
     m_changed.notify_all();
 }
@@ -102,6 +116,23 @@ std::vector<uint32_t> FakeDeviceService::sent(uint32_t outputDevice) const
     return messages;
 }
 
+std::vector<std::vector<uint8_t>> FakeDeviceService::sentLong(uint32_t outputDevice) const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::vector<uint8_t>> messages;
+    for (const auto& [device, bytes] : m_longSends) {
+        if (device == outputDevice)
+            messages.push_back(bytes);
+    }
+    return messages;
+}
+
+void FakeDeviceService::failNextLongSend(MmResult code)
+{
+    std::lock_guard lock(m_mutex);
+    m_longSendFailure = code;
+}
+
 std::vector<std::pair<uint32_t, uint32_t>> FakeDeviceService::sendLog() const
 {
     std::lock_guard lock(m_mutex);
@@ -112,6 +143,7 @@ void FakeDeviceService::clearSent()
 {
     std::lock_guard lock(m_mutex);
     m_sendLog.clear();
+    m_longSends.clear();
 }
 
 bool FakeDeviceService::isOpen(Kind kind, uint32_t device) const
@@ -247,6 +279,21 @@ MmResult FakeDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
     return MMSYSERR_NOERROR;
 }
 
+MmResult FakeDeviceService::midiOutLongMsg(MidiHandle handle, const uint8_t* bytes, uint32_t size)
+{
+    std::lock_guard lock(m_mutex);
+    Port* port = find(handle);
+    if (!port || port->kind != Kind::Output || !port->open)
+        return MMSYSERR_INVALHANDLE;
+    if (const MmResult failure = std::exchange(m_longSendFailure, MMSYSERR_NOERROR))
+        return failure;
+    if (!IsWholeSystemExclusive(bytes, size))
+        return MMSYSERR_INVALPARAM;
+    m_sendLog.emplace_back(port->device, 0xF0);
+    m_longSends.emplace_back(port->device, std::vector<uint8_t>(bytes, bytes + size));
+    return MMSYSERR_NOERROR;
+}
+
 MmResult FakeDeviceService::midiOutClose(MidiHandle handle)
 {
     return close(Kind::Output, handle);
@@ -340,14 +387,16 @@ void FakeDeviceService::run(Port* port)
         m_changed.wait(lock, [port] { return port->stopping || !port->queue.empty(); });
         if (port->stopping)
             return;
-        const auto [notification, message] = port->queue.front();
+        const auto [notification, message, bytes] = std::move(port->queue.front());
         port->queue.pop_front();
         port->busy = true;
         const bool started = port->started;
         lock.unlock();
         if (started) {
+            const MidiLongMessage long_{bytes.data(), static_cast<uint32_t>(bytes.size())};
+            const uintptr_t param1 = notification == MIM_LONGDATA ? reinterpret_cast<uintptr_t>(&long_) : message;
             CountAllocationsHere counting;
-            port->callback(reinterpret_cast<MidiHandle>(port), notification, port->instance, message, 0);
+            port->callback(reinterpret_cast<MidiHandle>(port), notification, port->instance, param1, 0);
         }
         lock.lock();
         port->busy = false;
