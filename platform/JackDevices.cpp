@@ -298,6 +298,8 @@ MmResult JackDeviceService::open(MidiHandle* slot, bool input, uint32_t device, 
         return MMSYSERR_NOMEM;
 
     record->started.store(false, std::memory_order_relaxed);
+    if (record->reader)
+        record->reader->abandon();  // what an earlier device left half read
     record->callback = callback;
     record->instance = instance;
     record->peer = peer;

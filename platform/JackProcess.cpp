@@ -112,10 +112,8 @@ void JackDeviceService::receiveInputs(jack_nframes_t frames)
         }
         Source& source = sources[first];
         JackPort& in = *source.in;
-        const uintptr_t stamp = m_cycleStart + source.event.time;
-        ReadShortMessages(source.event.buffer, source.event.size, [&](uint32_t packed) {
-            in.callback(reinterpret_cast<MidiHandle>(&in), MIM_DATA, in.instance, packed, stamp);
-        });
+        in.reader->deliver(source.event.buffer, source.event.size, in.callback, reinterpret_cast<MidiHandle>(&in),
+                           in.instance, m_cycleStart + source.event.time);
         if (!readNext(source))
             source = sources[--used];
     }
@@ -143,7 +141,7 @@ MmResult JackDeviceService::midiOutShortMsgNow(MidiHandle handle, uint32_t messa
 
 MmResult JackDeviceService::midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t time)
 {
-    if (!bytes || size < 2 || size > MaxLongMessageBytes || bytes[0] != 0xF0 || bytes[size - 1] != 0xF7)
+    if (!bytes || !IsWholeSystemExclusive(bytes, size))
         return MMSYSERR_INVALPARAM;
     JackPort* out = outputOf(handle);
     return out ? writeNow(*out, bytes, size, time) : MMSYSERR_INVALHANDLE;

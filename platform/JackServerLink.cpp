@@ -14,6 +14,8 @@ JackDeviceService::JackDeviceService(std::string clientName) : m_clientName(std:
 {
     m_news.registered.reserve(PortNewsRoom);
     m_heard.registered.reserve(PortNewsRoom);
+    for (JackPort& in : m_inputs)
+        in.reader = std::make_unique<MidiInputReader>();
     for (JackPort& out : m_outputs) {
         for (auto [ring, bytes] : {std::pair{&out.outgoing, OutgoingBytes}, std::pair{&out.held, HeldBytes}}) {
             *ring = jack_ringbuffer_create(bytes);

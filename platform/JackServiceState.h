@@ -2,6 +2,7 @@
 
 #include "DeviceNames.h"
 #include "JackDeviceService.h"
+#include "MidiInputReader.h"
 
 #include <jack/jack.h>
 #include <jack/ringbuffer.h>
@@ -10,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -32,6 +34,9 @@ struct JackPort {
     std::atomic<bool> started{false};
     MidiInProc callback = nullptr;
     uintptr_t instance = 0;
+    // Inputs, process thread only: the bytes read so far, a system exclusive
+    // message that spans events above all.
+    std::unique_ptr<MidiInputReader> reader;
     jack_ringbuffer_t* outgoing = nullptr;  // outputs: packed messages from midiOutShortMsg
     // Outputs, written and read by the process thread only (the main thread
     // reads its size): what this output could not take in its cycle, kept

@@ -60,11 +60,6 @@ MmResult MidiDeviceService::midiOutShortMsgNow(MidiHandle, uint32_t, uintptr_t)
     return MMSYSERR_NOTSUPPORTED;
 }
 
-MmResult MidiDeviceService::midiOutLongMsg(MidiHandle, const uint8_t*, uint32_t)
-{
-    return MMSYSERR_NOTSUPPORTED;
-}
-
 MmResult MidiDeviceService::midiOutLongMsgNow(MidiHandle, const uint8_t*, uint32_t, uintptr_t)
 {
     return MMSYSERR_NOTSUPPORTED;

@@ -42,16 +42,6 @@ inline constexpr uint32_t MIM_MOREDATA = 0x3CC;
 inline constexpr uint32_t CALLBACK_NULL = 0x00000;
 inline constexpr uint32_t CALLBACK_FUNCTION = 0x30000;
 
-// The longest system exclusive message the program carries, F0 and F7 included.
-inline constexpr uint32_t MaxLongMessageBytes = 64 * 1024;
-
-// What param1 of MIM_LONGDATA points to: one whole system exclusive message,
-// F0 ... F7, valid only during the callback.
-struct MidiLongMessage {
-    const uint8_t* bytes;
-    uint32_t size;
-};
-
 // Product names are at most 31 characters plus the terminating zero.
 inline constexpr int MAXPNAMELEN = 32;
 
@@ -125,12 +115,6 @@ public:
     // nothing, when the output cannot take it this cycle. Must not allocate,
     // lock or block.
     virtual MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time);
-    // Main thread. Copies one whole system exclusive message (F0 ... F7) into
-    // the service's own storage and returns at once; it goes out whole, after
-    // every message the handle accepted before and before any it accepts
-    // after. MMSYSERR_NOMEM (or MIDIERR_STILLPLAYING) when it cannot be taken
-    // now, MMSYSERR_INVALPARAM when it is not one whole message or too long.
-    virtual MmResult midiOutLongMsg(MidiHandle handle, const uint8_t* bytes, uint32_t size);
     // Inside a capture callback only, as midiOutShortMsgNow: one whole system
     // exclusive message, written whole in this cycle or, where the output
     // cannot take it now, whole in a later one, in order with the rest.
