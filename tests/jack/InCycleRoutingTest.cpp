@@ -183,3 +183,69 @@ TEST_F(OverJack, ARandomSessionLeavesNothingSounding)
         EXPECT_EQ("", model.leftSounding()) << synth->synthPort();
     }
 }
+
+namespace {
+
+// A system exclusive message of `size` bytes whose data tell where they
+// stand and who sent them.
+Bytes Sysex(size_t size, uint8_t sender)
+{
+    Bytes bytes(size, 0);
+    bytes.front() = 0xF0;
+    for (size_t i = 1; i + 1 < size; ++i)
+        bytes[i] = static_cast<uint8_t>((i * 7 + sender) & 0x7F);
+    bytes.back() = 0xF7;
+    return bytes;
+}
+
+}  // namespace
+
+// Patch dumps pass whole and byte-exact, to every routed output, in order
+// with the notes around them; from two inputs at once each stays whole;
+// one a bridge cut into three events arrives as one; Ch Voice Only drops
+// them.
+TEST_F(OverJack, SystemExclusivePassesWholeToEveryRoutedOutput)
+{
+    // PipeWire carries about 16 KiB of MIDI a port and cycle, jackd 32 KiB.
+    const size_t dump = server->kind() == JackServer::Kind::PipeWire ? 16 * 1024 : 30 * 1024;
+    JackPeer& editor = peer("editor", true, false);
+    JackPeer& other = peer("other", true, false);
+    JackPeer& synthA = peer("synthA", false, true);
+    JackPeer& synthB = peer("synthB", false, true);
+    startRouter();
+    Route(editor, 1, synthA, 1);
+    Route(editor, 1, synthB, 2);
+    Route(other, 2, synthA, 1);
+    ASSERT_TRUE(Prime(editor, {&synthA, &synthB}));
+    ASSERT_TRUE(Prime(other, {&synthA}));
+    const std::vector<Bytes> sent{{0x90, 60, 100}, Sysex(12, 1), Sysex(4096, 1), Sysex(dump, 1), {0x80, 60, 0}};
+    for (const Bytes& message : sent)
+        editor.play(message);
+    ASSERT_TRUE(WaitFor([&] { return synthB.received().size() == sent.size(); }));
+    EXPECT_EQ(sent, BytesOf(synthB));
+    ASSERT_TRUE(WaitFor([&] { return synthA.received().size() == sent.size(); }));
+    EXPECT_EQ(sent, BytesOf(synthA));
+
+    synthA.forget();
+    editor.play(Sysex(dump / 2, 1));
+    other.play(Sysex(dump / 2, 2));
+    ASSERT_TRUE(WaitFor([&] { return synthA.received().size() == 2; }));
+    std::vector<Bytes> heard = BytesOf(synthA);
+    std::sort(heard.begin(), heard.end());
+    EXPECT_EQ((std::vector<Bytes>{Sysex(dump / 2, 1), Sysex(dump / 2, 2)}), heard);
+
+    synthB.forget();
+    const Bytes whole = Sysex(3000, 3);
+    editor.play(Bytes(whole.begin(), whole.begin() + 1000));
+    editor.play(Bytes(whole.begin() + 1000, whole.begin() + 2000));
+    editor.play(Bytes(whole.begin() + 2000, whole.end()));
+    ASSERT_TRUE(WaitFor([&] { return synthB.received().size() == 1; }));
+    EXPECT_EQ(whole, synthB.received()[0].bytes);
+
+    synthB.forget();
+    SetChannelVoiceOnly(1, true);
+    editor.play(Sysex(100, 1));
+    editor.play({0x90, 61, 100});
+    ASSERT_TRUE(WaitFor([&] { return synthB.received().size() == 1; }));
+    EXPECT_EQ((Bytes{0x90, 61, 100}), synthB.received()[0].bytes);
+}

@@ -241,6 +241,11 @@ MmResult FakeDeviceService::midiOutShortMsgNow(MidiHandle handle, uint32_t messa
     return midiOutShortMsg(handle, message);
 }
 
+MmResult FakeDeviceService::midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t)
+{
+    return midiOutLongMsg(handle, bytes, size);
+}
+
 void FakeDeviceService::waitForCapture()
 {
     std::unique_lock lock(m_mutex);

@@ -68,6 +68,7 @@ public:
                          uint32_t flags) override;
     MmResult midiOutShortMsg(MidiHandle handle, uint32_t message) override;
     MmResult midiOutLongMsg(MidiHandle handle, const uint8_t* bytes, uint32_t size) override;
+    MmResult midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t time) override;
     MmResult midiOutClose(MidiHandle handle) override;
     bool sendsFromCapture() override;
     MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time) override;
