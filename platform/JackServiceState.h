@@ -19,9 +19,10 @@
 #include <utility>
 #include <vector>
 
-// The service's three jobs live in three files: the server's life (finding,
+// The service's jobs live in files of their own: the server's life (finding,
 // attaching, losing and finding it again) in JackServerLink.cpp, the device
-// lists and the ports opened on them in JackDevices.cpp, and the process
+// lists (names, presence, reconnection) in JackDevices.cpp, our ports opened
+// on them and the main thread's sends in JackPorts.cpp, and the process
 // callback's port I/O, the only real-time code, in JackProcess.cpp.
 
 using Clock = std::chrono::steady_clock;
