@@ -151,6 +151,12 @@ void JackServer::kill()
     m_killed = true;
 }
 
+void JackServer::pause(bool paused)
+{
+    if (m_pid > 0)
+        ::kill(m_pid, paused ? SIGSTOP : SIGCONT);
+}
+
 bool JackServer::restart()
 {
     terminate(SIGTERM);

@@ -33,6 +33,8 @@ public:
 
     // The server dies without warning its clients.
     void kill();
+    // The server stops running cycles, and starts again, as a stalled one.
+    void pause(bool paused);
     // Starts the server again under the same name (or runtime directory) and
     // period after kill(); true once clients can connect.
     bool restart();
