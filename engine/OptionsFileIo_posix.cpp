@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
@@ -75,11 +74,30 @@ std::string SavePath(const char* name)
     return path;
 }
 
-mode_t NewFileMode()
+// A new file beside `path`, made with the mode a new file gets (0666 less
+// the process's mask, applied by the system: the mask is shared by every
+// thread, so it is never changed here). Returns its descriptor and name.
+int CreateBeside(const std::string& path, std::string& temporary)
 {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
+    for (unsigned attempt = 0;; ++attempt) {
+        temporary = path + ".new-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+        const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST || attempt == 100)
+            return fd;
+    }
+}
+
+// The rename reaches the disk with its directory. A file system that cannot
+// sync a directory says EINVAL: there is nothing more to be had there.
+bool SyncDirectoryOf(const std::string& path)
+{
+    const std::string directory = path.find('/') == std::string::npos ? "." : path.substr(0, path.rfind('/') + 1);
+    const int dir = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return true;  // a directory the user may write but not read: nothing to sync it through
+    const bool synced = fsync(dir) == 0 || errno == EINVAL;
+    close(dir);
+    return synced;
 }
 
 }  // namespace
@@ -120,18 +138,17 @@ SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size)
     const std::string path = SavePath(name);
 
     int target = -1;
-    mode_t mode = NewFileMode();
     struct stat info;
-    if (lstat(path.c_str(), &info) == 0) {
+    const bool replacing = lstat(path.c_str(), &info) == 0;
+    if (replacing) {
         // Anyone holding the old file keeps us from replacing it.
         target = OpenLocked(path.c_str(), O_WRONLY);
         if (target < 0)
             return SaveResult::CannotCreate;
-        mode = info.st_mode & 07777;
     }
 
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    std::string temporary;
+    const int fd = CreateBeside(path, temporary);
     if (fd < 0) {
         // A file the user may write in a directory they may not. Not on a
         // full disk: truncating there would lose the old file.
@@ -142,26 +159,21 @@ SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size)
             close(target);
         return result;
     }
-    fchmod(fd, mode);
+    // The new file takes the old one's mode, its owner's choice; one that
+    // is not ours cannot be given it, and gets a new file's mode.
+    if (replacing)
+        fchmod(fd, info.st_mode & 07777);
     const bool written = WriteAll(fd, data, size) && fsync(fd) == 0;
     close(fd);
     SaveResult result = SaveResult::Saved;
-    if (!written) {
+    if (!written)
         result = SaveResult::ShortWrite;
-    } else if (rename(temporary.c_str(), path.c_str()) != 0) {
+    else if (rename(temporary.c_str(), path.c_str()) != 0)
         result = SaveResult::CannotCreate;
-    }
-    if (result != SaveResult::Saved) {
+    if (result != SaveResult::Saved)
         unlink(temporary.c_str());
-    } else {
-        // The rename itself reaches the disk with its directory.
-        const std::string directory = path.find('/') == std::string::npos ? "." : path.substr(0, path.rfind('/') + 1);
-        const int dir = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            fsync(dir);
-            close(dir);
-        }
-    }
+    else if (!SyncDirectoryOf(path))
+        result = SaveResult::CannotCreate;  // as a failed rename: it may not last
     if (target >= 0)
         close(target);
     return result;
