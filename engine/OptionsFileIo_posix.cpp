@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
+#include <system_error>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,18 +14,38 @@ namespace {
 // Opens without blocking (a FIFO of that name must not hang the program)
 // and takes the exclusive lock; only a regular file will do. `access` is
 // O_RDONLY to read, O_WRONLY to save: a save needs no read permission, and
-// a file the user cannot write is refused rather than replaced.
+// a file the user cannot write is refused rather than replaced. On failure
+// errno says why; NotARegularFile stands for what the system has no word for.
+constexpr int NotARegularFile = -1;
+
 int OpenLocked(const char* path, int access)
 {
     const int fd = open(path, access | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return -1;
     struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+    int error = 0;
+    if (fstat(fd, &info) != 0)
+        error = errno;
+    else if (!S_ISREG(info.st_mode))
+        error = NotARegularFile;
+    else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        error = errno;
+    if (error == 0)
+        return fd;
+    close(fd);
+    errno = error;
+    return -1;
+}
+
+// What a user is told after the program's own words.
+std::string Reason(int error)
+{
+    if (error == EWOULDBLOCK)
+        return "In use by another program";  // the lock, held elsewhere
+    if (error == NotARegularFile)
+        return "Not a regular file";
+    return std::generic_category().message(error);
 }
 
 bool WriteAll(int fd, const void* data, size_t size)
@@ -34,6 +55,8 @@ bool WriteAll(int fd, const void* data, size_t size)
         const ssize_t written = write(fd, bytes, size);
         if (written < 0 && errno == EINTR)
             continue;
+        if (written == 0)
+            errno = EIO;
         if (written <= 0)
             return false;
         bytes += written;
@@ -132,10 +155,15 @@ bool ReadOptionsFile(const char* name, void* buffer, size_t size, size_t& got)
     return true;
 }
 
-SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size)
+SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size, std::string* reason)
 {
     // Where the file really is: a link to it stays a link to the new one.
     const std::string path = SavePath(name);
+    const auto fail = [reason](SaveResult result) {
+        if (reason)
+            *reason = Reason(errno);
+        return result;
+    };
 
     int target = -1;
     struct stat info;
@@ -144,7 +172,7 @@ SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size)
         // Anyone holding the old file keeps us from replacing it.
         target = OpenLocked(path.c_str(), O_WRONLY);
         if (target < 0)
-            return SaveResult::CannotCreate;
+            return fail(SaveResult::CannotCreate);
     }
 
     std::string temporary;
@@ -153,8 +181,9 @@ SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size)
         // A file the user may write in a directory they may not. Not on a
         // full disk: truncating there would lose the old file.
         const bool forbidden = errno == EACCES || errno == EPERM;
-        const SaveResult result =
-            target >= 0 && forbidden ? RewriteInPlace(target, data, size) : SaveResult::CannotCreate;
+        SaveResult result = target >= 0 && forbidden ? RewriteInPlace(target, data, size) : SaveResult::CannotCreate;
+        if (result != SaveResult::Saved)
+            fail(result);
         if (target >= 0)
             close(target);
         return result;
@@ -164,16 +193,16 @@ SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size)
     if (replacing)
         fchmod(fd, info.st_mode & 07777);
     const bool written = WriteAll(fd, data, size) && fsync(fd) == 0;
-    close(fd);
     SaveResult result = SaveResult::Saved;
     if (!written)
-        result = SaveResult::ShortWrite;
-    else if (rename(temporary.c_str(), path.c_str()) != 0)
-        result = SaveResult::CannotCreate;
+        result = fail(SaveResult::ShortWrite);
+    close(fd);
+    if (written && rename(temporary.c_str(), path.c_str()) != 0)
+        result = fail(SaveResult::CannotCreate);
     if (result != SaveResult::Saved)
         unlink(temporary.c_str());
     else if (!SyncDirectoryOf(path))
-        result = SaveResult::CannotCreate;  // as a failed rename: it may not last
+        result = fail(SaveResult::CannotCreate);  // as a failed rename: it may not last
     if (target >= 0)
         close(target);
     return result;

@@ -106,10 +106,11 @@ DeviceNamesBefore SaveDeviceNames()
     before.existed = OptionsFileExists(DeviceNamesFileName);
     before.read = before.existed && ReadDeviceNamesFile(before.text);
     const std::string text = DeviceNamesText();
-    const SaveResult result = ReplaceOptionsFile(DeviceNamesFileName, text.data(), text.size());
+    std::string reason;
+    const SaveResult result = ReplaceOptionsFile(DeviceNamesFileName, text.data(), text.size(), &reason);
     if (result == SaveResult::ShortWrite || (result == SaveResult::CannotCreate && before.existed)) {
         UndoDeviceNames(before);
-        throw FileFailure(std::string("Cannot create file ") + DeviceNamesFileName);
+        throw FileFailure(std::string("Cannot create file ") + DeviceNamesFileName + ": " + reason);
     }
     return before;
 }

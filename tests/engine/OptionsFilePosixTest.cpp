@@ -1,5 +1,6 @@
 #include "MidiPorts.h"
 #include "OptionsFileFixture.h"
+#include "SavedDeviceNames.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -56,7 +57,8 @@ TEST_F(OptionsFile, SavingHonoursThePermissionsTheUserSet)
                 SaveOptions();
                 std::_Exit(0);
             } catch (const FileFailure& failure) {
-                std::_Exit(std::string(failure.what()) == "Cannot create file Roraridov.opt" ? 1 : 2);
+                // The system's reason follows the program's words.
+                std::_Exit(std::string(failure.what()) == "Cannot create file Roraridov.opt: Permission denied" ? 1 : 2);
             }
         };
         EXPECT_EXIT(saveAsUser(), ::testing::ExitedWithCode(permissions.saved ? 0 : 1), "") << permissions.file;
@@ -122,6 +124,25 @@ TEST_F(OptionsFile, AShortWriteIsReportedAndKeepsTheOldFile)
         std::_Exit(reported && kept ? 0 : 1);
     };
     EXPECT_EXIT(saveUnderLimit(), ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(Counting(44), Read());
+
+    // The names file, written first, comes up short: the save fails and says why.
+    const std::string names = "\n\n\n\n\n\n";
+    Write(Bytes(names.begin(), names.end()), DeviceNamesFileName);
+    const auto saveNamesUnderLimit = [] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{3, 3};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        SelectOutput(2, 1);
+        try {
+            SaveOptions();
+        } catch (const FileFailure& failure) {
+            std::_Exit(std::string(failure.what()) == "Cannot create file Roraridov.devices: File too large" ? 0 : 1);
+        }
+        std::_Exit(2);
+    };
+    EXPECT_EXIT(saveNamesUnderLimit(), ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(Bytes(names.begin(), names.end()), Read(DeviceNamesFileName));
     EXPECT_EQ(Counting(44), Read());
 }
 

@@ -362,7 +362,7 @@ TEST_F(SetupDialog, ASaveThatCannotCreateTheFileLeavesTheDialogOpen)
     });
     EXPECT_TRUE(stillOpen);
     ASSERT_EQ(1u, user.shown.size());
-    EXPECT_EQ(QStringLiteral("Cannot create file Roraridov.opt."), user.shown[0].text);
+    EXPECT_EQ(QStringLiteral("Cannot create file Roraridov.opt: Is a directory."), user.shown[0].text);
     EXPECT_EQ(QMessageBox::Critical, user.shown[0].icon);
 }
 
