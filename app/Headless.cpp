@@ -25,10 +25,14 @@ void WriteLine(const QString& caption, const QString& text)
     std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
 }
 
-// Written, and the program goes on as when a notice is dismissed.
+// Written, and the program goes on as when a notice is dismissed. Lines
+// about a port say which port and device, as a window's context would.
 void WriteNotice(const char* text, const char* caption)
 {
-    WriteLine(QString::fromLocal8Bit(caption), QString::fromLocal8Bit(text));
+    QString line = QString::fromLocal8Bit(text);
+    if (const std::string& subject = NoticeSubject(); !subject.empty())
+        line += QStringLiteral(" (") + QString::fromStdString(subject) + QLatin1Char(')');
+    WriteLine(QString::fromLocal8Bit(caption), line);
 }
 
 }  // namespace

@@ -37,6 +37,8 @@ bool ValidUtf8Text(std::string_view text)
     return true;
 }
 
+SavedDeviceNames Restored;
+
 std::string& SavedName(SavedDeviceNames& names, bool input, int n)
 {
     return names[input ? InputPort(n) : OutputPort(n)];
@@ -127,8 +129,10 @@ void RestoreSavedDeviceNames()
 {
     std::string text;
     SavedDeviceNames names;
+    Restored = {};
     if (!OptionsFileExists(DeviceNamesFileName) || !ReadDeviceNamesFile(text) || !ParseDeviceNames(text, names))
         return;
+    Restored = names;
     for (int n = 1; n <= 3; ++n) {
         for (bool input : {true, false}) {
             int32_t& selection = input ? RoutingOptions.InSelect[n - 1] : RoutingOptions.OutSelect[n - 1];
@@ -137,4 +141,9 @@ void RestoreSavedDeviceNames()
                 selection = FindSavedDevice(input, selection, name);
         }
     }
+}
+
+const std::string& RestoredDeviceName(int port)
+{
+    return Restored[port];
 }

@@ -43,3 +43,6 @@ void UndoDeviceNames(const DeviceNamesBefore& before);
 // A port saved closed, or without a name, keeps its index; without a usable
 // file nothing changes.
 void RestoreSavedDeviceNames();
+
+// The name the file gave port `port` at the last restore, empty if none.
+const std::string& RestoredDeviceName(int port);

@@ -144,15 +144,17 @@ TEST_F(Headless, RoutesTheSavedRouteAndReleasesAHeldNoteOnSigterm)
     EXPECT_EQ("", program.err());
 }
 
-TEST_F(Headless, WritesTheNoticeOfAMissingDeviceAndRoutesTheRest)
+TEST_F(Headless, WritesTheNoticesOfMissingDevicesEachNamingItsPortAndRoutesTheRest)
 {
     ASSERT_TRUE(server.running());
-    WriteOptionsFile({1, 0, 7, 1, 0, 0}, 1);
+    WriteOptionsFile({1, 0, 7, 1, 9, 0}, 1);
     Program program({"--headless"});
     ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
     keys.play({0xC0, 5});
     EXPECT_TRUE(Poll([&] { return !synth.received().empty(); }, 5000));
-    EXPECT_EQ("Errorr...: Errorr: The specified device identifier is out of range.\n", program.err());
+    EXPECT_EQ("Errorr...: Errorr: The specified device identifier is out of range. (input 3, device 7)\n"
+              "Errorr...: Errorr: The specified device identifier is out of range. (output 2, device 9)\n",
+              program.err());
     program.signal(SIGINT);
     EXPECT_EQ(0, program.wait());
 }

@@ -161,6 +161,7 @@ TEST_F(OptionsFile, SavedNamesLeadToTheirDevices)
     EXPECT_EQ(0, OpenSelection[OutputPort(1)]);
     EXPECT_EQ(std::vector<Notice>{Notice({"Errorr: The specified device identifier is out of range.", "Errorr..."})},
               notices());
+    EXPECT_EQ(std::vector<std::string>{"output 1, device \"Gone synth\""}, noticeSubjects());
 
     // Not text: passed over, the positions stand.
     CloseAllDevices();
