@@ -10,6 +10,9 @@
 // True when something other than a directory has that name.
 bool OptionsFileExists(const char* name);
 
+// True when anything at all has that name: a directory or a dangling link too.
+bool OptionsFileNameTaken(const char* name);
+
 // Opens the file exclusively and reads up to `size` bytes. Returns false when
 // it cannot be opened; otherwise `got` says how many bytes were read.
 bool ReadOptionsFile(const char* name, void* buffer, size_t size, size_t& got);

@@ -131,6 +131,12 @@ bool OptionsFileExists(const char* name)
     return stat(name, &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+bool OptionsFileNameTaken(const char* name)
+{
+    struct stat info;
+    return lstat(name, &info) == 0;
+}
+
 bool RemoveOptionsFile(const char* name)
 {
     return unlink(name) == 0;

@@ -43,6 +43,11 @@ bool OptionsFileExists(const char* name)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool OptionsFileNameTaken(const char* name)
+{
+    return GetFileAttributesW(Wide(name).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool RemoveOptionsFile(const char* name)
 {
     return DeleteFileW(Wide(name).c_str()) != 0;

@@ -1,5 +1,6 @@
 #include "SavedDeviceNames.h"
 
+#include "EngineHooks.h"
 #include "MidiPorts.h"
 #include "OptionsFile.h"
 #include "OptionsFileIo.h"
@@ -42,6 +43,15 @@ SavedDeviceNames Restored;
 std::string& SavedName(SavedDeviceNames& names, bool input, int n)
 {
     return names[input ? InputPort(n) : OutputPort(n)];
+}
+
+bool SavedSelectionsExist()
+{
+    for (int n = 0; n < 3; ++n) {
+        if (RoutingOptions.InSelect[n] != 0 || RoutingOptions.OutSelect[n] != 0)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -130,8 +140,17 @@ void RestoreSavedDeviceNames()
     std::string text;
     SavedDeviceNames names;
     Restored = {};
-    if (!OptionsFileExists(DeviceNamesFileName) || !ReadDeviceNamesFile(text) || !ParseDeviceNames(text, names))
+    if (!OptionsFileNameTaken(DeviceNamesFileName))
+        return;  // saved by a copy that knew no names: positions, as it meant
+    if (!OptionsFileExists(DeviceNamesFileName) || !ReadDeviceNamesFile(text) || !ParseDeviceNames(text, names)) {
+        // Positions may now lead to other devices (a synth's output to a
+        // keyboard's input): the user must hear of it.
+        const std::string text = std::string("Device names file ") + DeviceNamesFileName +
+                                 " is damaged or unreadable: saved devices opened by position.";
+        if (SavedSelectionsExist())
+            ErrorNotice(text.c_str(), "Errorr!");
         return;
+    }
     Restored = names;
     for (int n = 1; n <= 3; ++n) {
         for (bool input : {true, false}) {

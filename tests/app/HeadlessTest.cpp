@@ -6,6 +6,7 @@
 #include "JackServer.h"
 #include "OptionsFile.h"
 #include "RoutingSettings.h"
+#include "SavedDeviceNames.h"
 #include "TempDirectory.h"
 
 #include <gtest/gtest.h>
@@ -157,6 +158,31 @@ TEST_F(Headless, WritesTheNoticesOfMissingDevicesEachNamingItsPortAndRoutesTheRe
               program.err());
     program.signal(SIGINT);
     EXPECT_EQ(0, program.wait());
+}
+
+// Positions left alone may lead to other devices: a damaged names file is
+// passed over, but never in silence.
+TEST_F(Headless, SaysWhenTheDeviceNamesFileIsDamaged)
+{
+    ASSERT_TRUE(server.running());
+    WriteOptionsFile({1, 0, 0, 1, 0, 0}, 1);
+    const std::function<void()> damages[] = {
+        [] { std::ofstream(DeviceNamesFileName) << "keys\x01\xff\xfe"; },  // not text
+        [] { std::ofstream(DeviceNamesFileName) << "keys:out\nkeys:"; },     // cut short
+        [] { std::filesystem::create_directory(DeviceNamesFileName); },
+        [] { std::filesystem::create_symlink("gone", DeviceNamesFileName); },
+    };
+    for (const auto& damage : damages) {
+        std::filesystem::remove(DeviceNamesFileName);
+        damage();
+        Program program({"--headless"});
+        ASSERT_TRUE(Poll([&] { return !program.err().empty(); }, 5000));
+        program.signal(SIGTERM);
+        EXPECT_EQ(0, program.wait());
+        EXPECT_EQ("Errorr!: Device names file Roraridov.devices is damaged or unreadable: saved devices opened by "
+                  "position.\n",
+                  program.err());
+    }
 }
 
 TEST_F(Headless, EndsWithStatus1WhenTheOptionsFileIsHeld)

@@ -9,6 +9,9 @@
 
 namespace {
 
+const Notice Damaged{"Device names file Roraridov.devices is damaged or unreadable: saved devices opened by position.",
+                     "Errorr!"};
+
 TEST_F(OptionsFile, NoFileIsReportedAndLeavesEverythingZero)
 {
     LoadOptions();
@@ -163,14 +166,16 @@ TEST_F(OptionsFile, SavedNamesLeadToTheirDevices)
               notices());
     EXPECT_EQ(std::vector<std::string>{"output 1, device \"Gone synth\""}, noticeSubjects());
 
-    // Not text: passed over, the positions stand.
+    // Not text: passed over and said so, the positions stand.
     CloseAllDevices();
+    notices().clear();
     Write(Bytes{'P', 'a', 'd', 's', 0, '\n'}, DeviceNamesFileName);
     LoadOptions();
     RestoreSavedDeviceNames();
     OpenSavedDevices();
     EXPECT_EQ(1, OpenSelection[InputPort(1)]);
     EXPECT_EQ(1, OpenSelection[OutputPort(1)]);
+    EXPECT_EQ(std::vector<Notice>{Damaged}, notices());
 }
 
 TEST_F(OptionsFile, SavingLeavesNoOtherFileBehind)
