@@ -4,6 +4,7 @@
 #include "ApplicationTitle.h"
 #include "EngineHooks.h"
 #include "EngineStartUp.h"
+#include "LostMessages.h"
 #include "MidiPorts.h"
 #include "OptionsFile.h"
 #include "QuitSignals.h"
@@ -11,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QTimer>
 
 #include <cstdio>
 #include <exception>
@@ -35,6 +37,22 @@ void WriteNotice(const char* text, const char* caption)
     WriteLine(QString::fromLocal8Bit(caption), line);
 }
 
+// One line when messages begin to be lost and one when they stop, rather
+// than one a message: a flood of lines would only add to the load.
+void ReportLosses(LossWatch& watch)
+{
+    switch (WatchLosses(watch)) {
+    case LossChange::Began:
+        WriteLine(ApplicationTitle(), QStringLiteral("losing MIDI messages (%1 lost so far)").arg(watch.seen));
+        break;
+    case LossChange::Ended:
+        WriteLine(ApplicationTitle(), QStringLiteral("no longer losing MIDI messages (%1 lost in all)").arg(watch.seen));
+        break;
+    case LossChange::None:
+        break;
+    }
+}
+
 }  // namespace
 
 int RunHeadless(const QString& directory)
@@ -50,6 +68,10 @@ int RunHeadless(const QString& directory)
         if (!directory.isEmpty() && !QDir::setCurrent(directory))
             throw FileFailure("Cannot change to directory " + directory.toStdString());
         StartEngine(hook, [] {});
+        LossWatch losses;
+        QTimer lossTimer;
+        QObject::connect(&lossTimer, &QTimer::timeout, [&losses] { ReportLosses(losses); });
+        lossTimer.start(1000);
 
         if (!QuitSignals::received())
             QCoreApplication::exec();

@@ -2,6 +2,7 @@
 
 #include "EngineHooks.h"
 #include "LampShape.h"
+#include "LostMessages.h"
 #include "MessagePath.h"
 #include "Pictures.h"
 #include "RoutingSettings.h"
@@ -107,6 +108,7 @@ TMainForm::TMainForm(QWidget* parent)
     timer->setInterval(300);
     connect(timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
     timer->start();
+    showLostMessages();
 
     MainForm = this;
     EngineHooks.SetLamp = &LampHook;
@@ -204,6 +206,15 @@ void TMainForm::FormKeyDown(int key)
 void TMainForm::TimerTimer()
 {
     DecayActivity();
+    showLostMessages();
+}
+
+void TMainForm::showLostMessages()
+{
+    const uint64_t lost = LostMessages();
+    if (lost != m_lostShown)
+        setToolTip(QStringLiteral("MIDI messages lost: %1").arg(lost));
+    m_lostShown = lost;
 }
 
 void TMainForm::setLamp(int port, bool lit)

@@ -1,6 +1,7 @@
 #include "QtPrinters.h"
 #include "EngineFixture.h"
 #include "LampShape.h"
+#include "LostMessages.h"
 #include "MainForm.h"
 #include "MessagePath.h"
 #include "MidiPorts.h"
@@ -183,6 +184,14 @@ TEST_F(MainWindow, LampsFollowTrafficAndGoOutAtTheSecondTick)
     EXPECT_EQ((std::vector<bool>{false, true, false, false, false, true}), lampsLit());
     form->TimerTimer();
     EXPECT_EQ(std::vector<bool>(6, false), lampsLit());
+}
+
+TEST_F(MainWindow, ItsTooltipCountsTheLostMessagesAtEachTick)
+{
+    EXPECT_EQ(QStringLiteral("MIDI messages lost: 0"), form->toolTip());
+    CountLostMessages(3);
+    form->TimerTimer();
+    EXPECT_EQ(QStringLiteral("MIDI messages lost: 3"), form->toolTip());
 }
 
 TEST_F(MainWindow, TheTimerTicksEvery300Milliseconds)
