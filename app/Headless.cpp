@@ -55,7 +55,7 @@ void ReportLosses(LossWatch& watch)
 
 }  // namespace
 
-int RunHeadless(const QString& directory)
+int RunHeadless(const QString& directory, ServiceChoice service)
 {
     EngineHooks.ShowErrorNotice = &WriteNotice;
     // Stands in for the main window: the wake-ups go to it, and the hook
@@ -67,7 +67,7 @@ int RunHeadless(const QString& directory)
     try {
         if (!directory.isEmpty() && !QDir::setCurrent(directory))
             throw FileFailure("Cannot change to directory " + directory.toStdString());
-        StartEngine(hook, [] {});
+        StartEngine(hook, service, [] {});
         LossWatch losses;
         QTimer lossTimer;
         QObject::connect(&lossTimer, &QTimer::timeout, [&losses] { ReportLosses(losses); });

@@ -159,10 +159,10 @@ void Select(PortKind kind, int n, int32_t selection)
 
 }  // namespace
 
-void EnumerateDevices()
+void EnumerateDevices(ServiceChoice choice)
 {
     if (!DeviceService) {
-        SystemService.reset(OpenSystemDeviceService());
+        SystemService.reset(OpenSystemDeviceService(choice));
         DeviceService = SystemService.get();
     }
     InDeviceNames.assign(1, "NO Selected IN Device");

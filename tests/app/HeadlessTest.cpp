@@ -160,6 +160,28 @@ TEST_F(Headless, WritesTheNoticesOfMissingDevicesEachNamingItsPortAndRoutesTheRe
     EXPECT_EQ(0, program.wait());
 }
 
+// A box whose unit starts before its JACK server: the saved devices wait,
+// by name, and routing starts when the server answers, with no notice.
+TEST(HeadlessOverJack, StartedBeforeTheServerWaitsForItAndRoutes)
+{
+    JackServer server(256, false);
+    TempDirectory directory;
+    WriteOptionsFile({1, 0, 0, 1, 0, 0}, 1);
+    std::ofstream(DeviceNamesFileName) << "keys:out\n\n\nsynth:in\n\n\n";
+    Program program({"--headless", "--service", "jack"});
+    // Long enough for the program to have looked for a server and found none.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_TRUE(server.restart()) << server.failure();
+    JackPeer keys{"keys", true, false};
+    JackPeer synth{"synth", false, true};
+    ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
+    keys.play({0x90, 60, 100});
+    ASSERT_TRUE(Poll([&] { return !synth.received().empty(); }, 5000));
+    program.signal(SIGTERM);
+    EXPECT_EQ(0, program.wait());
+    EXPECT_EQ("", program.err());
+}
+
 // Positions left alone may lead to other devices: a damaged names file is
 // passed over, but never in silence.
 TEST_F(Headless, SaysWhenTheDeviceNamesFileIsDamaged)

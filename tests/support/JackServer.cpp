@@ -85,7 +85,7 @@ JackServer::Kind JackServer::KindOfThisProcess()
     return kind && strcmp(kind, "pipewire") == 0 ? Kind::PipeWire : Kind::Jackd;
 }
 
-JackServer::JackServer(int period) : m_kind(KindOfThisProcess()), m_period(period)
+JackServer::JackServer(int period, bool startNow) : m_kind(KindOfThisProcess()), m_period(period)
 {
     static int started = 0;
     m_name = "roraridov-test-" + std::to_string(getpid()) + "-" + std::to_string(++started);
@@ -125,7 +125,8 @@ JackServer::JackServer(int period) : m_kind(KindOfThisProcess()), m_period(perio
             << "    default.clock.quantum = " << m_period << "\n    default.clock.min-quantum = " << m_period
             << "\n    default.clock.max-quantum = " << m_period << "\n}\n";
     }
-    launch();
+    if (startNow)
+        launch();
 }
 
 JackServer::~JackServer()

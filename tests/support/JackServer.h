@@ -18,7 +18,9 @@ public:
     // The kind this process's environment asks for.
     static Kind KindOfThisProcess();
 
-    explicit JackServer(int period = 256);
+    // Started at once unless `startNow` is false: restart() then starts it,
+    // and clients made meanwhile (child processes too) find no server.
+    explicit JackServer(int period = 256, bool startNow = true);
     ~JackServer();
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;
