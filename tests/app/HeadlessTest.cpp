@@ -232,6 +232,7 @@ TEST(CommandLine, AnswersWithoutADisplay)
         {{"--version"}, 0, "Roraridov " RORARIDOV_VERSION "\n", ""},
         {{"--frobnicate"}, 2, "", "Roraridov: unknown option '--frobnicate'\n\nUsage: "},
         {{"--directory", "."}, 2, "", "Roraridov: option '--directory' needs '--headless'\n"},
+        {{"--service", "winmm"}, 2, "", "Roraridov: option '--service' takes jack|alsa, not 'winmm'\n"},
     };
     for (const auto& c : cases) {
         Program program(c.arguments);
