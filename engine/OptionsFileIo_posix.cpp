@@ -42,7 +42,7 @@ int OpenLocked(const char* path, int access)
 std::string Reason(int error)
 {
     if (error == EWOULDBLOCK)
-        return "In use by another program";  // the lock, held elsewhere
+        return "Another program holds it";  // the lock, held elsewhere
     if (error == NotARegularFile)
         return "Not a regular file";
     return std::generic_category().message(error);

@@ -28,7 +28,7 @@ std::string LastReason()
 {
     const DWORD error = GetLastError();
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
-        return "In use by another program";
+        return "Another program holds it";
     std::string text = std::system_category().message(static_cast<int>(error));
     while (!text.empty() && (text.back() == '.' || text.back() == ' ' || text.back() == '\r' || text.back() == '\n'))
         text.pop_back();

@@ -90,7 +90,7 @@ TEST_F(OptionsFile, AFileSomeoneElseHoldsCannotBeOpened)
         SaveOptions();
         ADD_FAILURE() << "no failure raised";
     } catch (const FileFailure& failure) {
-        EXPECT_STREQ("Cannot create file Roraridov.opt: In use by another program", failure.what());
+        EXPECT_STREQ("Cannot create file Roraridov.opt: Another program holds it", failure.what());
     }
     other.reset();
     EXPECT_EQ(Counting(44), Read());  // the refused save left it as it was
