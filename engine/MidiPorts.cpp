@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <utility>
 
 std::vector<std::string> InDeviceNames;
 std::vector<std::string> OutDeviceNames;
@@ -17,6 +18,8 @@ namespace {
 
 std::unique_ptr<MidiDeviceService> SystemService;
 std::atomic<bool> DeviceChangePending{false};
+// Per input, its device's arrivals when last looked at.
+uint32_t InputArrivals[3] = {};
 
 // Any thread: the service has news for the main thread.
 void NoteDeviceChange()
@@ -116,15 +119,21 @@ void Select(PortKind kind, int n, int32_t selection)
     const int port = input ? InputPort(n) : OutputPort(n);
 
     if (OpenSelection[port] != 0) {
-        // Nothing may be left sounding on a device that goes away.
-        if (!input)
+        // Nothing may be left sounding on a device that goes away: once the
+        // capture callbacks no longer send on it, its record is complete.
+        if (!input) {
+            CaptureOutputs[n - 1].store(nullptr);
+            WaitForCapture();
             ReleaseOutput(n);
+        }
         const MmResult closed = input ? DeviceService->midiInClose(DeviceHandles[port])
                                       : DeviceService->midiOutClose(DeviceHandles[port]);
         if (closed != MMSYSERR_NOERROR) {
             // Opening over a handle that failed to close would leave the old
             // device open for good and out of reach; keep it so a later
             // choice can retry the close.
+            if (!input)
+                CaptureOutputs[n - 1].store(DeviceHandles[port]);
             ReportCloseFailure(kind, n, OpenSelection[port], closed);
             return;
         }
@@ -144,6 +153,8 @@ void Select(PortKind kind, int n, int32_t selection)
     const uint32_t device = static_cast<uint32_t>(selection) - 1u;
     MidiHandle handle = nullptr;
     DeviceService->nameNextPort(input, n);
+    if (input)
+        SendFromCapture(DeviceService->sendsFromCapture());
     const MmResult opened = input
         ? DeviceService->midiInOpen(&handle, device, MidiInputProcs[n - 1], 0, CALLBACK_FUNCTION)
         : DeviceService->midiOutOpen(&handle, device, 0, 0, CALLBACK_NULL);
@@ -153,8 +164,12 @@ void Select(PortKind kind, int n, int32_t selection)
     }
     DeviceHandles[port] = handle;
     OpenSelection[port] = selection;
-    if (input)
+    if (input) {
+        InputArrivals[n - 1] = DeviceService->deviceArrivals(true, device);
         DeviceService->midiInStart(handle);
+    } else {
+        CaptureOutputs[n - 1].store(handle);
+    }
 }
 
 }  // namespace
@@ -187,9 +202,16 @@ void ServiceDevices()
         return;
     ReadDeviceNames(true);
     ReadDeviceNames(false);
-    // A keyboard unplugged with keys down will never send their note-offs.
+    // A keyboard unplugged with keys down will never send their note-offs,
+    // nor will one that went and came back (or was replaced) since.
     for (int n = 1; n <= 3; ++n) {
-        if (!DevicePresent(true, OpenSelection[InputPort(n)])) {
+        const int32_t selection = OpenSelection[InputPort(n)];
+        if (selection <= 0)
+            continue;
+        const uint32_t arrivals = DeviceService->deviceArrivals(true, static_cast<uint32_t>(selection - 1));
+        const bool cameBack = std::exchange(InputArrivals[n - 1], arrivals) != arrivals;
+        if (!DevicePresent(true, selection) || cameBack) {
+            WaitForCapture();
             DrainEvents();
             ReleaseInput(n);
         }

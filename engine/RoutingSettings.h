@@ -44,17 +44,39 @@ extern int32_t OpenSelection[PortCount];
 // Device handle of each port, meaningful only while its OpenSelection is not 0.
 extern MidiHandle DeviceHandles[PortCount];
 
-// The channel-voice-only flags are read on device threads while the setup
-// dialog writes them, so every access goes through these (relaxed atomic
-// bytes inside the plain record).
+// Routing is read on device threads (the flags at capture, and the whole
+// rule where the service sends from its capture callback) while the setup
+// dialog writes it, so every access goes through these: atomic views of the
+// plain record. Sequentially consistent, so that a change made before the
+// main thread waits for the capture callbacks is seen by every later one.
 inline bool ChannelVoiceOnly(int input)
 {
-    return std::atomic_ref<uint8_t>(RoutingOptions.ChVoiceOnly[input - 1]).load(std::memory_order_relaxed) != 0;
+    return std::atomic_ref<uint8_t>(RoutingOptions.ChVoiceOnly[input - 1]).load() != 0;
 }
 
 inline void SetChannelVoiceOnly(int input, bool on)
 {
-    std::atomic_ref<uint8_t>(RoutingOptions.ChVoiceOnly[input - 1]).store(on ? 1 : 0, std::memory_order_relaxed);
+    std::atomic_ref<uint8_t>(RoutingOptions.ChVoiceOnly[input - 1]).store(on ? 1 : 0);
+}
+
+inline int32_t RouteMaskOf(int input)
+{
+    return std::atomic_ref<int32_t>(RoutingOptions.RouteMask[input - 1]).load();
+}
+
+inline void SetRouteMask(int input, int32_t mask)
+{
+    std::atomic_ref<int32_t>(RoutingOptions.RouteMask[input - 1]).store(mask);
+}
+
+inline bool PressureToBend(int input)
+{
+    return std::atomic_ref<uint8_t>(RoutingOptions.AtToPb[input - 1]).load() != 0;
+}
+
+inline void SetPressureToBend(int input, bool on)
+{
+    std::atomic_ref<uint8_t>(RoutingOptions.AtToPb[input - 1]).store(on ? 1 : 0);
 }
 
 // Input n's five settings in the order the windows show them: routed to
@@ -62,7 +84,7 @@ inline void SetChannelVoiceOnly(int input, bool on)
 // channel voice only.
 inline std::array<bool, 5> InputSettings(int n)
 {
-    const int32_t mask = RoutingOptions.RouteMask[n - 1];
-    return {(mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0, RoutingOptions.AtToPb[n - 1] != 0,
+    const int32_t mask = RouteMaskOf(n);
+    return {(mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0, PressureToBend(n),
             ChannelVoiceOnly(n)};
 }

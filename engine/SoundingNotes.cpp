@@ -3,29 +3,73 @@
 #include "MessagePath.h"
 #include "RoutingSettings.h"
 
+#include <atomic>
 #include <bit>
 
 namespace {
 
+constexpr uint8_t SustainPedal = 64;
+constexpr uint8_t SostenutoPedal = 66;
+constexpr uint8_t AllSoundOff = 120;
+constexpr uint8_t AllNotesOff = 123;
+
+// Written on the capture thread where the service sends from there, read
+// and released on the main thread, hence atomic words. Relaxed is enough: a
+// route's record is released only after its route is cut and the capture
+// callbacks that could still write it have returned.
 struct Sounding {
-    uint64_t notes[16][2];  // per channel, one bit per note number
-    uint16_t pedalDown;     // per channel
-    uint16_t bent;          // per channel, bent by converted pressure
+    std::atomic<uint64_t> notes[16][2];  // per channel, one bit per note number
+    std::atomic<uint16_t> pedalDown;     // per channel, sustain
+    std::atomic<uint16_t> sostenutoDown; // per channel
+    std::atomic<uint16_t> bent;          // per channel, bent by converted pressure
+};
+
+// A plain copy, for what other inputs hold.
+struct Held {
+    uint64_t notes[16][2];
+    uint16_t pedalDown;
+    uint16_t sostenutoDown;
+    uint16_t bent;
 };
 
 // [input - 1][output - 1]
 Sounding Table[3][3];
 
-constexpr uint8_t SustainPedal = 64;
-constexpr uint8_t AllSoundOff = 120;
-constexpr uint8_t AllNotesOff = 123;
+constexpr auto Relaxed = std::memory_order_relaxed;
 
 uint32_t Message(uint8_t status, uint8_t data1, uint8_t data2)
 {
     return status | uint32_t(data1) << 8 | uint32_t(data2) << 16;
 }
 
+void SetChannelBit(std::atomic<uint16_t>& bits, uint8_t channel, bool on)
+{
+    const auto bit = uint16_t(1u << channel);
+    if (on)
+        bits.fetch_or(bit, Relaxed);
+    else
+        bits.fetch_and(uint16_t(~bit), Relaxed);
+}
+
 }  // namespace
+
+bool EndsSound(uint32_t message)
+{
+    const uint8_t status = StatusOf(message);
+    switch (status & 0xF0) {
+    case 0x80:
+        return true;
+    case 0x90:
+        return (Data2Of(message) & 0x7F) == 0;
+    case 0xB0: {
+        const uint8_t controller = Data1Of(message);
+        return ((controller == SustainPedal || controller == SostenutoPedal) && Data2Of(message) < 64) ||
+               controller == AllNotesOff || controller == AllSoundOff;
+    }
+    default:
+        return false;
+    }
+}
 
 void TrackSent(int input, int output, uint32_t message, bool fromPressure)
 {
@@ -38,30 +82,26 @@ void TrackSent(int input, int output, uint32_t message, bool fromPressure)
     switch (status & 0xF0) {
     case 0x90:
         if (data2 != 0) {
-            s.notes[channel][data1 >> 6] |= bit;
+            s.notes[channel][data1 >> 6].fetch_or(bit, Relaxed);
             break;
         }
         [[fallthrough]];  // velocity 0 is a note-off
     case 0x80:
-        s.notes[channel][data1 >> 6] &= ~bit;
+        s.notes[channel][data1 >> 6].fetch_and(~bit, Relaxed);
         break;
     case 0xB0:
         if (data1 == SustainPedal) {
-            if (data2 >= 64)
-                s.pedalDown |= uint16_t(1u << channel);
-            else
-                s.pedalDown &= uint16_t(~(1u << channel));
+            SetChannelBit(s.pedalDown, channel, data2 >= 64);
+        } else if (data1 == SostenutoPedal) {
+            SetChannelBit(s.sostenutoDown, channel, data2 >= 64);
         } else if (data1 == AllNotesOff || data1 == AllSoundOff) {
-            s.notes[channel][0] = s.notes[channel][1] = 0;
+            s.notes[channel][0].store(0, Relaxed);
+            s.notes[channel][1].store(0, Relaxed);
         }
         break;
     case 0xE0:
-        if (fromPressure) {
-            if (data1 == 0 && data2 == 64)
-                s.bent &= uint16_t(~(1u << channel));
-            else
-                s.bent |= uint16_t(1u << channel);
-        }
+        if (fromPressure)
+            SetChannelBit(s.bent, channel, !(data1 == 0 && data2 == 64));
         break;
     default:
         break;
@@ -72,30 +112,43 @@ namespace {
 
 // What the other inputs hold on output k: a release leaves that sounding, so
 // that it goes out only when its last holder lets go or is released.
-Sounding HeldByOthers(int input, int output)
+Held HeldByOthers(int input, int output)
 {
-    Sounding held{};
+    Held held{};
     for (int other = 1; other <= 3; ++other) {
         if (other == input)
             continue;
         const Sounding& s = Table[other - 1][output - 1];
         for (int channel = 0; channel < 16; ++channel) {
-            held.notes[channel][0] |= s.notes[channel][0];
-            held.notes[channel][1] |= s.notes[channel][1];
+            held.notes[channel][0] |= s.notes[channel][0].load(Relaxed);
+            held.notes[channel][1] |= s.notes[channel][1].load(Relaxed);
         }
-        held.pedalDown |= s.pedalDown;
-        held.bent |= s.bent;
+        held.pedalDown |= s.pedalDown.load(Relaxed);
+        held.sostenutoDown |= s.sostenutoDown.load(Relaxed);
+        held.bent |= s.bent.load(Relaxed);
     }
     return held;
 }
 
-void CentreBends(Sounding& s, uint16_t keep, int output)
+// Sends `release(channel)` on every channel set in `mine` and not in
+// `others`; what another input holds is forgotten here without a send, and
+// what could not be handed to the device stays for the next release.
+template <typename Release>
+void ReleaseChannels(std::atomic<uint16_t>& mine, uint16_t others, int output, Release release)
 {
+    uint16_t kept = 0;
+    const uint16_t bits = mine.load(Relaxed);
     for (uint8_t channel = 0; channel < 16; ++channel) {
-        if (s.bent & ~keep & (1u << channel))
-            SendToOutput(output, Message(0xE0 | channel, 0, 64));
+        const auto bit = uint16_t(1u << channel);
+        if ((bits & ~others & bit) && !SendToOutput(output, release(channel)))
+            kept |= bit;
     }
-    s.bent = 0;
+    mine.store(kept, Relaxed);
+}
+
+void CentreBends(Sounding& s, uint16_t others, int output)
+{
+    ReleaseChannels(s.bent, others, output, [](uint8_t channel) { return Message(0xE0 | channel, 0, 64); });
 }
 
 }  // namespace
@@ -103,21 +156,25 @@ void CentreBends(Sounding& s, uint16_t keep, int output)
 void ReleaseSounding(int input, int output)
 {
     Sounding& s = Table[input - 1][output - 1];
-    const Sounding others = HeldByOthers(input, output);
+    const Held others = HeldByOthers(input, output);
     CentreBends(s, others.bent, output);
     for (uint8_t channel = 0; channel < 16; ++channel) {
         for (int half = 0; half < 2; ++half) {
-            const uint64_t mine = s.notes[channel][half] & ~others.notes[channel][half];
+            const uint64_t mine = s.notes[channel][half].load(Relaxed) & ~others.notes[channel][half];
+            uint64_t kept = 0;
             for (uint64_t bits = mine; bits; bits &= bits - 1) {
                 const auto note = static_cast<uint8_t>(half * 64 + std::countr_zero(bits));
-                SendToOutput(output, Message(0x80 | channel, note, 64));
+                if (!SendToOutput(output, Message(0x80 | channel, note, 64)))
+                    kept |= bits & -bits;
             }
-            s.notes[channel][half] = 0;
+            s.notes[channel][half].store(kept, Relaxed);
         }
-        if (s.pedalDown & ~others.pedalDown & (1u << channel))
-            SendToOutput(output, Message(0xB0 | channel, SustainPedal, 0));
     }
-    s.pedalDown = 0;
+    // The pedals after the notes, as a player lets go of them.
+    ReleaseChannels(s.pedalDown, others.pedalDown, output,
+                    [](uint8_t channel) { return Message(0xB0 | channel, SustainPedal, 0); });
+    ReleaseChannels(s.sostenutoDown, others.sostenutoDown, output,
+                    [](uint8_t channel) { return Message(0xB0 | channel, SostenutoPedal, 0); });
 }
 
 void ReleaseOutput(int output)
@@ -141,21 +198,34 @@ void CentrePressureBends(int input)
 
 void SetRouting(int input, int32_t routeMask, bool atToPb, bool chVoiceOnly)
 {
-    const int32_t cut = RoutingOptions.RouteMask[input - 1] & ~routeMask;
+    const int32_t cut = RouteMaskOf(input) & ~routeMask;
+    const bool unbend = PressureToBend(input) && !atToPb;
+    SetRouteMask(input, routeMask);
+    SetPressureToBend(input, atToPb);
+    SetChannelVoiceOnly(input, chVoiceOnly);
+    // A capture callback that read the old settings may still be sending
+    // under them; what it sends must be in the record before it is released.
+    if (cut || unbend)
+        WaitForCapture();
     for (int output = 1; output <= 3; ++output) {
         if (cut & (1 << (output - 1)))
             ReleaseSounding(input, output);
     }
-    if (RoutingOptions.AtToPb[input - 1] && !atToPb)
+    if (unbend)
         CentrePressureBends(input);
-    RoutingOptions.RouteMask[input - 1] = routeMask;
-    RoutingOptions.AtToPb[input - 1] = atToPb ? 1 : 0;
-    SetChannelVoiceOnly(input, chVoiceOnly);
 }
 
 void ResetSoundingNotes()
 {
-    for (auto& row : Table)
-        for (Sounding& s : row)
-            s = Sounding{};
+    for (auto& row : Table) {
+        for (Sounding& s : row) {
+            for (auto& channel : s.notes) {
+                channel[0].store(0, Relaxed);
+                channel[1].store(0, Relaxed);
+            }
+            s.pedalDown.store(0, Relaxed);
+            s.sostenutoDown.store(0, Relaxed);
+            s.bent.store(0, Relaxed);
+        }
+    }
 }

@@ -2,20 +2,25 @@
 
 #include <cstdint>
 
-// What each input has left sounding on each output: notes on, sustain pedal
-// down, and pitch bends made from channel pressure. The drain records every
-// message it sends in a fixed bit table; when a route is cut, an output is
+// What each input has left sounding on each output: notes on, sustain and
+// sostenuto pedals down, and pitch bends made from channel pressure. Every
+// message handed to an output is recorded in a fixed bit table (by the drain,
+// or by the capture callback where the service sends from there); when a route is cut, an output is
 // closed or reopened, or an input closes, the matching note-offs (and pedal
 // releases) go out first, so that no note is left hanging on a synth that
 // will never hear its note-off.
 
-// Drain: message was just sent from input n to open output k. `fromPressure`
+// Whether the message lets go of something sounding: a note-off, a pedal
+// released, all notes off. Such messages are the last a full ring refuses.
+bool EndsSound(uint32_t message);
+
+// Message was just handed to open output k for input n. `fromPressure`
 // marks a pitch bend converted from channel pressure.
 void TrackSent(int input, int output, uint32_t message, bool fromPressure);
 
 // Sends note-off for every note input n holds on output k, a pedal release
-// where its pedal is down, and a centred bend where it bent from pressure;
-// forgets them. What another input still holds there (the same note, pedal
+// where a pedal is down, and a centred bend where it bent from pressure;
+// forgets what was handed over (a refused send stays for the next release). What another input still holds there (the same note, pedal
 // or bent channel) is left sounding for that input to let go.
 void ReleaseSounding(int input, int output);
 

@@ -2,6 +2,7 @@
 
 #include "DeviceNames.h"
 #include "MidiBytes.h"
+#include "MidiInputReader.h"
 
 #include <rtmidi/RtMidi.h>
 
@@ -22,11 +23,12 @@ constexpr RtMidi::Api SequencerApi = RtMidi::LINUX_ALSA;
 struct AlsaPort {
     std::unique_ptr<RtMidiIn> in;
     std::unique_ptr<RtMidiOut> out;
+    std::unique_ptr<MidiInputReader> reader;  // inputs: storage for long messages, taken at the open
     std::string device;  // the name it was opened on
     MidiInProc callback = nullptr;
     uintptr_t instance = 0;
     std::atomic<bool> started{false};
-    bool failed = false;  // set by RtMidi's error callback during an open
+    bool failed = false;  // set by RtMidi's error callback during an open or a long send
 };
 
 // RtMidi prints warnings unless it is given somewhere else to put them.
@@ -49,12 +51,13 @@ std::vector<std::string> PortNames(Rt& rt)
 void Deliver(double stamp, std::vector<unsigned char>* message, void* user)
 {
     auto* port = static_cast<AlsaPort*>(user);
-    uint32_t packed;
-    if (!port->started.load(std::memory_order_acquire) || !message ||
-        PackShortMessage(message->data(), message->size(), packed) == 0)
+    if (!port->started.load(std::memory_order_acquire) || !message)
         return;
-    port->callback(reinterpret_cast<MidiHandle>(port), MIM_DATA, port->instance, packed,
-                   static_cast<uintptr_t>(stamp * 1000));
+    // RtMidi puts system exclusive together from the sequencer's chunks; the
+    // reader still passes on any real-time byte found inside one by itself
+    // and drops a message too long, whole.
+    port->reader->deliver(message->data(), message->size(), port->callback, reinterpret_cast<MidiHandle>(port),
+                          port->instance, static_cast<uintptr_t>(stamp * 1000));
 }
 
 class AlsaDeviceService final : public MidiDeviceService {
@@ -93,6 +96,7 @@ public:
         auto port = std::make_unique<AlsaPort>();
         port->callback = callback;
         port->instance = instance;
+        port->reader = std::make_unique<MidiInputReader>();
         return open(slot, std::move(port), &AlsaPort::in, device, m_inputs, "in");
     }
 
@@ -140,6 +144,18 @@ public:
         return MMSYSERR_NOERROR;
     }
 
+    MmResult midiOutLongMsg(MidiHandle handle, const uint8_t* bytes, uint32_t size) override
+    {
+        if (!handle)
+            return MMSYSERR_INVALHANDLE;
+        if (!IsWholeSystemExclusive(bytes, size))
+            return MMSYSERR_INVALPARAM;
+        auto* port = reinterpret_cast<AlsaPort*>(handle);
+        port->failed = false;
+        port->out->sendMessage(bytes, size);
+        return port->failed ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
+    }
+
     MmResult midiOutClose(MidiHandle handle) override
     {
         if (!handle)
@@ -172,6 +188,7 @@ private:
             if (found.result != MMSYSERR_NOERROR)
                 return found.result;
             if constexpr (std::is_same_v<Rt, RtMidiIn>) {
+                // System exclusive, clock and active sensing all pass.
                 rt->ignoreTypes(false, false, false);
                 rt->setCallback(&Deliver, port.get());
             }

@@ -1,53 +1,70 @@
 #include "JackServiceState.h"
 
-
 #include <cerrno>
 #include <utility>
+
+namespace {
+
+using ListedPorts = std::vector<std::pair<std::string, const jack_port_t*>>;
+
+std::string ClientOf(const std::string& portName)
+{
+    return portName.substr(0, portName.find(':'));
+}
+
+bool Listed(const ListedPorts& ports, const std::string& name)
+{
+    return std::any_of(ports.begin(), ports.end(), [&](const auto& entry) { return entry.first == name; });
+}
+
+// The device whose port this is, under a name not seen before: a rename
+// keeps the port and its client, and the old name is gone. The new name
+// may be read before the rename is heard of, so the port decides; the
+// caller has made sure it was not registered anew in the meantime.
+int64_t RenamedDevice(const JackDevices& devices, const ListedPorts& now, const std::string& name,
+                      const jack_port_t* port)
+{
+    for (size_t i = 0; i < devices.ports.size(); ++i) {
+        if (devices.ports[i] == port && ClientOf(devices.names[i]) == ClientOf(name) && !Listed(now, devices.names[i]))
+            return static_cast<int64_t>(i);
+    }
+    return -1;
+}
+
+}  // namespace
 
 // Asks the server for the MIDI ports of every client but us. Returns whether
 // a device came, went, came back or was renamed.
 bool JackDeviceService::refreshDevices()
 {
+    const std::vector<const jack_port_t*> registered = takeRegisteredPorts();
     bool changed = false;
     for (bool input : {true, false}) {
         JackDevices& devices = input ? m_sources : m_sinks;
-        // Our input devices are the other clients' output ports.
-        std::vector<std::pair<std::string, const jack_port_t*>> now;
-        if (const char** names = jack_get_ports(m_client, nullptr, JACK_DEFAULT_MIDI_TYPE,
-                                                input ? JackPortIsOutput : JackPortIsInput)) {
-            for (const char** name = names; *name; ++name) {
-                // Decided by the port itself: our client may not have the
-                // name it asked for, and another client may have it.
-                const jack_port_t* port = jack_port_by_name(m_client, *name);
-                if (port && !jack_port_is_mine(m_client, port))
-                    now.emplace_back(*name, port);
-            }
-            jack_free(names);
-        }
-        const auto seenNow = [&](const std::string& name) {
-            return std::any_of(now.begin(), now.end(), [&](const auto& entry) { return entry.first == name; });
-        };
+        const ListedPorts now = listPorts(input);
         std::vector<const jack_port_t*> ports(devices.names.size(), nullptr);
         for (const auto& [name, port] : now) {
+            // A handle seen before may be a new port's: jackd hands a gone
+            // port's id, which is its handle, to the next one registered.
+            const bool anew =
+                m_heard.lost || std::find(registered.begin(), registered.end(), port) != registered.end();
             int64_t at = devices.find(name);
-            if (at < 0) {
-                // The same port under a name not seen before: renamed. It
-                // keeps its place, and what is open on it follows.
-                for (size_t i = 0; i < devices.ports.size() && at < 0; ++i) {
-                    if (devices.ports[i] == port && !seenNow(devices.names[i]))
-                        at = static_cast<int64_t>(i);
-                }
-                if (at >= 0) {
-                    for (JackPort& record : input ? m_inputs : m_outputs) {
-                        if (record.inUse && record.peer == devices.names[static_cast<size_t>(at)])
-                            record.peer = name;
-                    }
-                    devices.names[static_cast<size_t>(at)] = name;
-                } else {
-                    at = static_cast<int64_t>(devices.names.size());
-                    devices.names.push_back(name);
-                    ports.push_back(nullptr);
-                }
+            if (at < 0 && !anew)
+                at = RenamedDevice(devices, now, name, port);
+            if (at >= 0 && devices.names[static_cast<size_t>(at)] != name) {
+                rename(input, static_cast<size_t>(at), name);
+                changed = true;
+            } else if (at < 0) {
+                at = static_cast<int64_t>(devices.names.size());
+                devices.names.push_back(name);
+                devices.ports.push_back(nullptr);
+                devices.arrivals.push_back(0);
+                ports.push_back(nullptr);
+                arrive(input, static_cast<size_t>(at));
+                changed = true;
+            } else if (anew || devices.ports[static_cast<size_t>(at)] != port) {
+                // Back, or gone and back between two looks: as good as new.
+                arrive(input, static_cast<size_t>(at));
                 changed = true;
             }
             ports[static_cast<size_t>(at)] = port;
@@ -57,6 +74,65 @@ bool JackDeviceService::refreshDevices()
         devices.ports = std::move(ports);
     }
     return changed;
+}
+
+// The MIDI ports of the other clients, in the server's order.
+ListedPorts JackDeviceService::listPorts(bool input)
+{
+    ListedPorts now;
+    // Our input devices are the other clients' output ports.
+    if (const char** names = jack_get_ports(m_client, nullptr, JACK_DEFAULT_MIDI_TYPE,
+                                            input ? JackPortIsOutput : JackPortIsInput)) {
+        for (const char** name = names; *name; ++name) {
+            // Decided by the port itself: our client may not have the name
+            // it asked for, and another client may have it.
+            const jack_port_t* port = jack_port_by_name(m_client, *name);
+            if (port && !jack_port_is_mine(m_client, port))
+                now.emplace_back(*name, port);
+        }
+        jack_free(names);
+    }
+    return now;
+}
+
+// The ports registered since the last look, as they are now.
+std::vector<const jack_port_t*> JackDeviceService::takeRegisteredPorts()
+{
+    m_heard.registered.clear();
+    m_heard.lost = false;
+    {
+        std::lock_guard lock(m_newsMutex);
+        std::swap(m_news, m_heard);
+    }
+    std::vector<const jack_port_t*> ports;
+    for (const jack_port_id_t id : m_heard.registered) {
+        if (const jack_port_t* port = jack_port_by_id(m_client, id))
+            ports.push_back(port);
+    }
+    return ports;
+}
+
+// A device that came has no links yet, and a keyboard's note-offs from
+// before it went will never come.
+void JackDeviceService::arrive(bool input, size_t device)
+{
+    JackDevices& devices = input ? m_sources : m_sinks;
+    ++devices.arrivals[device];
+    for (JackPort& record : input ? m_inputs : m_outputs) {
+        if (record.inUse && record.peer == devices.names[device])
+            record.connected = false;
+    }
+}
+
+// A renamed device keeps its place, and what is open on it follows.
+void JackDeviceService::rename(bool input, size_t device, const std::string& name)
+{
+    JackDevices& devices = input ? m_sources : m_sinks;
+    for (JackPort& record : input ? m_inputs : m_outputs) {
+        if (record.inUse && record.peer == devices.names[device])
+            record.peer = name;
+    }
+    devices.names[device] = name;
 }
 
 bool JackDeviceService::registerPort(JackPort& record, bool input)
@@ -85,9 +161,6 @@ bool JackDeviceService::connect(JackPort& record, bool input)
     record.connected = result == 0 || result == EEXIST;
     return record.connected;
 }
-
-// Every open port whose device is here is connected to it: after a device
-// came back, a server came back, or an open that found its device absent.
 
 // Every open port whose device is here is connected to it: after a device
 // came back, a server came back, or an open that found its device absent.
@@ -125,43 +198,22 @@ void JackDeviceService::notify()
 }
 
 // The notification callbacks run where no JACK call is allowed: they only
-// set a flag and wake the main thread, which does the work in update().
+// note what they heard and wake the main thread, which does the work in
+// update().
 
 void JackDeviceService::PortRegistered(jack_port_id_t id, int registered, void* self)
 {
     auto* service = static_cast<JackDeviceService*>(self);
     if (registered) {
         std::lock_guard lock(service->m_newsMutex);
-        service->m_registered.push_back(id);
+        PortNews& news = service->m_news;
+        if (news.registered.size() < news.registered.capacity())
+            news.registered.push_back(id);
+        else
+            news.lost = true;
     }
     service->m_portsChanged.store(true, std::memory_order_release);
     service->notify();
-}
-
-// A device whose port was registered again (a synth that restarted between
-// two looks at the list) has lost its links, though it never looked absent.
-
-// A device whose port was registered again (a synth that restarted between
-// two looks at the list) has lost its links, though it never looked absent.
-void JackDeviceService::forgetLinksOfReturnedDevices()
-{
-    std::vector<jack_port_id_t> registered;
-    {
-        std::lock_guard lock(m_newsMutex);
-        registered.swap(m_registered);
-    }
-    for (const jack_port_id_t id : registered) {
-        const jack_port_t* port = jack_port_by_id(m_client, id);
-        if (!port || jack_port_is_mine(m_client, port))
-            continue;
-        const char* name = jack_port_name(port);
-        for (bool input : {true, false}) {
-            for (JackPort& record : input ? m_inputs : m_outputs) {
-                if (record.inUse && record.peer == name)
-                    record.connected = false;
-            }
-        }
-    }
 }
 
 void JackDeviceService::PortRenamed(jack_port_id_t, const char*, const char*, void* self)
@@ -190,118 +242,12 @@ int64_t JackDeviceService::expectDevice(bool input, const std::string& name)
         return at;
     devices.names.push_back(name);
     devices.ports.push_back(nullptr);
+    devices.arrivals.push_back(0);
     return static_cast<int64_t>(devices.names.size()) - 1;
 }
 
-MmResult JackDeviceService::midiInOpen(MidiHandle* slot, uint32_t device, MidiInProc callback, uintptr_t instance,
-                                       uint32_t flags)
+uint32_t JackDeviceService::deviceArrivals(bool input, uint32_t device)
 {
-    if (!slot || !callback || flags != CALLBACK_FUNCTION)
-        return MMSYSERR_INVALPARAM;
-    return open(slot, true, device, callback, instance);
-}
-
-MmResult JackDeviceService::midiOutOpen(MidiHandle* slot, uint32_t device, uintptr_t callback, uintptr_t,
-                                        uint32_t flags)
-{
-    if (!slot || callback != 0 || flags != CALLBACK_NULL)
-        return MMSYSERR_INVALPARAM;
-    return open(slot, false, device, nullptr, 0);
-}
-
-// A port opens on a device that is listed, present or not: an absent one is
-// connected the moment it appears.
-
-// A port opens on a device that is listed, present or not: an absent one is
-// connected the moment it appears.
-MmResult JackDeviceService::open(MidiHandle* slot, bool input, uint32_t device, MidiInProc callback,
-                                 uintptr_t instance)
-{
-    Ports& ports = input ? m_inputs : m_outputs;
     const JackDevices& devices = input ? m_sources : m_sinks;
-    int& wanted = input ? m_nextInput : m_nextOutput;
-    const int hint = std::exchange(wanted, 0);
-    if (device >= devices.names.size())
-        return MMSYSERR_BADDEVICEID;
-    const std::string& peer = devices.names[device];
-    // One device on two of our ports would hear (or play) everything twice.
-    for (const JackPort& record : ports) {
-        if (record.inUse && record.peer == peer)
-            return MMSYSERR_ALLOCATED;
-    }
-    JackPort* record = nullptr;
-    if (hint >= 1 && hint <= static_cast<int>(ports.size()) && !ports[hint - 1].inUse)
-        record = &ports[hint - 1];
-    for (size_t i = 0; !record && i < ports.size(); ++i) {
-        if (!ports[i].inUse)
-            record = &ports[i];
-    }
-    if (!record)
-        return MMSYSERR_NOMEM;
-
-    record->started.store(false, std::memory_order_relaxed);
-    record->callback = callback;
-    record->instance = instance;
-    record->peer = peer;
-    if (record->outgoing)
-        jack_ringbuffer_reset(record->outgoing);
-    if (m_client && !gone() &&
-        (!registerPort(*record, input) || (devices.present(device) && !connect(*record, input))))
-        retryLater();
-    record->inUse = true;
-    *slot = reinterpret_cast<MidiHandle>(record);
-    return MMSYSERR_NOERROR;
-}
-
-JackPort* JackDeviceService::find(MidiHandle handle, Ports& ports)
-{
-    for (JackPort& record : ports) {
-        if (reinterpret_cast<MidiHandle>(&record) == handle)
-            return record.inUse ? &record : nullptr;
-    }
-    return nullptr;
-}
-
-MmResult JackDeviceService::midiInStart(MidiHandle handle)
-{
-    JackPort* in = find(handle, m_inputs);
-    if (!in)
-        return MMSYSERR_INVALHANDLE;
-    in->started.store(true, std::memory_order_release);
-    return MMSYSERR_NOERROR;
-}
-
-MmResult JackDeviceService::midiInClose(MidiHandle handle)
-{
-    JackPort* in = find(handle, m_inputs);
-    return in ? close(in, true) : MMSYSERR_INVALHANDLE;
-}
-
-MmResult JackDeviceService::midiOutClose(MidiHandle handle)
-{
-    JackPort* out = find(handle, m_outputs);
-    return out ? close(out, false) : MMSYSERR_INVALHANDLE;
-}
-
-// Every message a send accepted goes out before the port goes: the note-offs
-// sent just before a close above all. Bounded by a few periods, and not
-// waited for at all when no cycle will come.
-
-MmResult JackDeviceService::close(JackPort* record, bool input)
-{
-    if (!input)
-        letQueueOut(*record);
-    record->started.store(false, std::memory_order_release);
-    jack_port_t* port = record->port.exchange(nullptr, std::memory_order_seq_cst);
-    // After this wait the process thread is not in this record and will not
-    // enter it again, so no callback runs once the close has returned.
-    while (record->busy.load(std::memory_order_seq_cst))
-        std::this_thread::yield();
-    // Unregistering also disconnects. A dead server has nothing left to undo.
-    if (port && m_client && !gone())
-        jack_port_unregister(m_client, port);
-    record->callback = nullptr;
-    record->peer.clear();
-    record->inUse = false;
-    return MMSYSERR_NOERROR;
+    return device < devices.arrivals.size() ? devices.arrivals[device] : 0;
 }

@@ -1,3 +1,7 @@
+// The process callback: the only code of the service that runs on JACK's
+// real-time thread. It allocates nothing, takes no lock and waits for
+// nothing; every loop is bounded by the ports and this cycle's events.
+
 #include "JackServiceState.h"
 
 #include "MidiBytes.h"
@@ -7,95 +11,166 @@
 int JackDeviceService::Process(jack_nframes_t frames, void* self)
 {
     auto* service = static_cast<JackDeviceService*>(self);
-    for (JackPort& in : service->m_inputs)
-        service->receive(in, frames);
+    service->m_inCycle.store(true, std::memory_order_seq_cst);
+    service->m_cycleStart = jack_last_frame_time(service->m_client);
+    service->m_cycleFrames = frames;
+    // Outputs first: what the main thread queued goes out ahead of what the
+    // inputs bring in this cycle, which the capture callbacks write.
     for (JackPort& out : service->m_outputs)
-        service->transmit(out, frames);
-    service->m_cycles.fetch_add(1, std::memory_order_release);
+        service->beginOutput(out, frames);
+    service->receiveInputs(frames);
+    for (JackPort& out : service->m_outputs)
+        out.cycleBuffer = nullptr;
+    service->m_cycles.fetch_add(1, std::memory_order_seq_cst);
+    service->m_inCycle.store(false, std::memory_order_seq_cst);
     return 0;
 }
 
-void JackDeviceService::receive(JackPort& in, jack_nframes_t frames)
+void JackDeviceService::beginOutput(JackPort& out, jack_nframes_t frames)
 {
-    // busy before port, both sequentially consistent, pairs with the close's
-    // port-then-busy: either this sees no port or the close sees busy.
-    in.busy.store(true, std::memory_order_seq_cst);
-    jack_port_t* port = in.port.load(std::memory_order_seq_cst);
-    if (port && in.started.load(std::memory_order_acquire)) {
-        void* buffer = jack_port_get_buffer(port, frames);
-        const jack_nframes_t stamp = jack_last_frame_time(m_client);
-        const uint32_t count = jack_midi_get_event_count(buffer);
-        for (uint32_t i = 0; i < count; ++i) {
-            jack_midi_event_t event;
-            if (jack_midi_event_get(&event, buffer, i) != 0)
-                continue;
-            ReadShortMessages(event.buffer, event.size, [&](uint32_t packed) {
-                in.callback(reinterpret_cast<MidiHandle>(&in), MIM_DATA, in.instance, packed, stamp + event.time);
-            });
-        }
-    }
-    in.busy.store(false, std::memory_order_release);
-}
-
-void JackDeviceService::transmit(JackPort& out, jack_nframes_t frames)
-{
-    out.busy.store(true, std::memory_order_seq_cst);
-    if (jack_port_t* port = out.port.load(std::memory_order_seq_cst)) {
-        void* buffer = jack_port_get_buffer(port, frames);
-        jack_midi_clear_buffer(buffer);
-        uint32_t packed;
-        // At most one event a frame: PipeWire drops every event of a cycle
-        // that carries too many, so a backlog goes out over several cycles.
-        for (jack_nframes_t written = 0; written < frames && jack_ringbuffer_read_space(out.outgoing) >= sizeof packed;
-             ++written) {
-            jack_ringbuffer_peek(out.outgoing, reinterpret_cast<char*>(&packed), sizeof packed);
-            uint8_t bytes[3];
-            const size_t length = UnpackShortMessage(packed, bytes);
-            // All at the cycle's first frame, in order; what does not fit
-            // this cycle's buffer waits for the next one.
-            if (length && jack_midi_event_write(buffer, 0, bytes, length) != 0)
-                break;
-            jack_ringbuffer_read_advance(out.outgoing, sizeof packed);
-        }
-    }
-    out.busy.store(false, std::memory_order_release);
-}
-
-// Every message a send accepted goes out before the port goes: the note-offs
-// sent just before a close above all. Bounded by a few periods, and not
-// waited for at all when no cycle will come.
-void JackDeviceService::letQueueOut(JackPort& out)
-{
-    if (!m_client || gone() || !out.port.load(std::memory_order_relaxed))
+    jack_port_t* port = out.port.load(std::memory_order_seq_cst);
+    out.cycleBuffer = nullptr;
+    if (!port)
         return;
-    const double period = double(jack_get_buffer_size(m_client)) / std::max(1u, jack_get_sample_rate(m_client));
-    const auto limit = std::chrono::duration<double>(std::min(0.5, 4 * period + 0.02));
-    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(limit);
-    while (jack_ringbuffer_read_space(out.outgoing) > 0 && Clock::now() < deadline && !gone())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    // The cycle that wrote the last of it has ended once the next one has.
-    const uint64_t cycle = m_cycles.load(std::memory_order_acquire);
-    while (m_cycles.load(std::memory_order_acquire) < cycle + 2 && Clock::now() < deadline && !gone())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    void* buffer = jack_port_get_buffer(port, frames);
+    jack_midi_clear_buffer(buffer);
+    out.cycleBuffer = buffer;
+    out.cycleFrame = 0;
+    out.cycleEvents = 0;
+    // What this output held back goes first; the main thread's queue only
+    // once nothing older is left.
+    if (!writeHeld(out))
+        return;
+    uint32_t packed;
+    // A backlog (the releases of a cut route) goes out over several cycles.
+    while (out.cycleEvents < QueuedPerCycle && jack_ringbuffer_read_space(out.outgoing) >= sizeof packed) {
+        jack_ringbuffer_peek(out.outgoing, reinterpret_cast<char*>(&packed), sizeof packed);
+        uint8_t bytes[3];
+        const size_t length = UnpackShortMessage(packed, bytes);
+        // What does not fit this cycle's buffer waits for the next one.
+        if (length && jack_midi_event_write(buffer, 0, bytes, length) != 0)
+            break;
+        jack_ringbuffer_read_advance(out.outgoing, sizeof packed);
+        ++out.cycleEvents;
+    }
 }
 
-MmResult JackDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
+// Writes what the output held back, whole messages in order, at the cycle's
+// first frame; returns whether nothing is left held.
+bool JackDeviceService::writeHeld(JackPort& out)
 {
-    // On the message path: a bounds check, a validity check and a lock-free
-    // ring write, nothing that allocates or waits.
+    uint32_t size;
+    while (jack_ringbuffer_peek(out.held, reinterpret_cast<char*>(&size), sizeof size) == sizeof size) {
+        if (out.cycleEvents >= EventsPerCycle)
+            return false;
+        jack_midi_data_t* place = jack_midi_event_reserve(out.cycleBuffer, 0, size);
+        if (!place)
+            return false;
+        jack_ringbuffer_read_advance(out.held, sizeof size);
+        jack_ringbuffer_read(out.held, reinterpret_cast<char*>(place), size);
+        ++out.cycleEvents;
+    }
+    return true;
+}
+
+// Hands every event of this cycle to the capture callbacks, all inputs
+// merged in time order, so that an output written from several inputs gets
+// its events in the order of their frames, as JACK requires.
+void JackDeviceService::receiveInputs(jack_nframes_t frames)
+{
+    struct Source {
+        JackPort* in;
+        void* buffer;
+        uint32_t count;
+        uint32_t next;
+        jack_midi_event_t event;
+    };
+    Source sources[PortsPerDirection];
+    size_t used = 0;
+    const auto readNext = [](Source& source) {
+        while (source.next < source.count) {
+            if (jack_midi_event_get(&source.event, source.buffer, source.next++) == 0)
+                return true;
+        }
+        return false;
+    };
+    for (JackPort& in : m_inputs) {
+        jack_port_t* port = in.port.load(std::memory_order_seq_cst);
+        if (!port || !in.started.load(std::memory_order_acquire))
+            continue;
+        Source& source = sources[used];
+        source = Source{&in, jack_port_get_buffer(port, frames), 0, 0, {}};
+        source.count = jack_midi_get_event_count(source.buffer);
+        if (readNext(source))
+            ++used;
+    }
+    while (used > 0) {
+        size_t first = 0;
+        for (size_t i = 1; i < used; ++i) {
+            if (sources[i].event.time < sources[first].event.time)
+                first = i;
+        }
+        Source& source = sources[first];
+        JackPort& in = *source.in;
+        in.reader->deliver(source.event.buffer, source.event.size, in.callback, reinterpret_cast<MidiHandle>(&in),
+                           in.instance, m_cycleStart + source.event.time);
+        if (!readNext(source))
+            source = sources[--used];
+    }
+}
+
+JackPort* JackDeviceService::outputOf(MidiHandle handle)
+{
+    // A bounds check and an alignment check: no lookup on the message path.
     const auto* first = reinterpret_cast<const char*>(m_outputs.data());
     const auto* at = reinterpret_cast<const char*>(handle);
     if (at < first || at >= first + sizeof m_outputs || (at - first) % sizeof(JackPort) != 0)
-        return MMSYSERR_INVALHANDLE;
-    JackPort& out = *reinterpret_cast<JackPort*>(handle);
-    if (!out.inUse)
-        return MMSYSERR_INVALHANDLE;
-    if (gone() || !out.port.load(std::memory_order_relaxed))
-        return MMSYSERR_NODRIVER;
-    if (ShortMessageDataBytes(static_cast<uint8_t>(message)) < 0)
+        return nullptr;
+    return reinterpret_cast<JackPort*>(handle);
+}
+
+MmResult JackDeviceService::midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time)
+{
+    uint8_t bytes[3];
+    const size_t length = UnpackShortMessage(message, bytes);
+    if (!length)
         return MMSYSERR_INVALPARAM;
-    if (jack_ringbuffer_write_space(out.outgoing) < sizeof message)
+    JackPort* out = outputOf(handle);
+    return out ? writeNow(*out, bytes, static_cast<uint32_t>(length), time) : MMSYSERR_INVALHANDLE;
+}
+
+MmResult JackDeviceService::midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t time)
+{
+    if (!bytes || !IsWholeSystemExclusive(bytes, size))
+        return MMSYSERR_INVALPARAM;
+    JackPort* out = outputOf(handle);
+    return out ? writeNow(*out, bytes, size, time) : MMSYSERR_INVALHANDLE;
+}
+
+// One whole message to this cycle's buffer, at the frame it arrived at (as
+// a direct connection keeps it) but never before what the output already
+// carries; or, where the buffer cannot take it now or older messages are
+// still held back, held whole for the next cycle, so that nothing is cut
+// and nothing overtakes.
+MmResult JackDeviceService::writeNow(JackPort& out, const uint8_t* bytes, uint32_t size, uintptr_t time)
+{
+    if (!out.cycleBuffer)
+        return MMSYSERR_NODRIVER;
+    if (jack_ringbuffer_read_space(out.held) == 0 && out.cycleEvents < EventsPerCycle) {
+        jack_nframes_t frame = static_cast<jack_nframes_t>(time) - m_cycleStart;
+        if (frame >= m_cycleFrames)
+            frame = m_cycleFrames - 1;
+        if (frame < out.cycleFrame)
+            frame = out.cycleFrame;
+        if (jack_midi_event_write(out.cycleBuffer, frame, bytes, size) == 0) {
+            out.cycleFrame = frame;
+            ++out.cycleEvents;
+            return MMSYSERR_NOERROR;
+        }
+    }
+    if (jack_ringbuffer_write_space(out.held) < sizeof size + size)
         return MMSYSERR_NOMEM;
-    jack_ringbuffer_write(out.outgoing, reinterpret_cast<const char*>(&message), sizeof message);
+    jack_ringbuffer_write(out.held, reinterpret_cast<const char*>(&size), sizeof size);
+    jack_ringbuffer_write(out.held, reinterpret_cast<const char*>(bytes), size);
     return MMSYSERR_NOERROR;
 }

@@ -12,10 +12,16 @@ void Silent(const char*) {}
 
 JackDeviceService::JackDeviceService(std::string clientName) : m_clientName(std::move(clientName))
 {
+    m_news.registered.reserve(PortNewsRoom);
+    m_heard.registered.reserve(PortNewsRoom);
+    for (JackPort& in : m_inputs)
+        in.reader = std::make_unique<MidiInputReader>();
     for (JackPort& out : m_outputs) {
-        out.outgoing = jack_ringbuffer_create(OutgoingBytes);
-        if (out.outgoing)
-            jack_ringbuffer_mlock(out.outgoing);
+        for (auto [ring, bytes] : {std::pair{&out.outgoing, OutgoingBytes}, std::pair{&out.held, HeldBytes}}) {
+            *ring = jack_ringbuffer_create(bytes);
+            if (*ring)
+                jack_ringbuffer_mlock(*ring);
+        }
     }
 }
 
@@ -42,8 +48,10 @@ JackDeviceService::~JackDeviceService()
         jack_client_close(m_client);
     }
     for (JackPort& out : m_outputs) {
-        if (out.outgoing)
-            jack_ringbuffer_free(out.outgoing);
+        for (jack_ringbuffer_t* ring : {out.outgoing, out.held}) {
+            if (ring)
+                jack_ringbuffer_free(ring);
+        }
     }
 }
 
@@ -53,7 +61,7 @@ JackDeviceService::~JackDeviceService()
 bool JackDeviceService::start(jack_client_t* client)
 {
     for (const JackPort& out : m_outputs) {
-        if (!out.outgoing) {
+        if (!out.outgoing || !out.held) {
             if (client)
                 jack_client_close(client);
             return false;
@@ -66,9 +74,6 @@ bool JackDeviceService::start(jack_client_t* client)
     m_watcher = std::thread(&JackDeviceService::watch, this);
     return true;
 }
-
-// Makes a freshly opened client ours: callbacks, activation, our open ports
-// registered again and the device lists brought up to date.
 
 // Makes a freshly opened client ours: callbacks, activation, our open ports
 // registered again and the device lists brought up to date.
@@ -100,24 +105,24 @@ bool JackDeviceService::adopt(jack_client_t* client)
 
 // After the server has gone: its client and ports are dead; our ports stay
 // open on their devices and wait for a server to come back.
-
-// After the server has gone: its client and ports are dead; our ports stay
-// open on their devices and wait for a server to come back.
 void JackDeviceService::dropDeadClient()
 {
     for (bool input : {true, false}) {
-        for (JackPort& record : input ? m_inputs : m_outputs) {
+        for (JackPort& record : input ? m_inputs : m_outputs)
             record.port.store(nullptr, std::memory_order_seq_cst);
-            while (record.busy.load(std::memory_order_seq_cst))
-                std::this_thread::yield();
-            if (record.outgoing)
-                jack_ringbuffer_reset(record.outgoing);
+    }
+    waitOutOfCycle();
+    for (JackPort& out : m_outputs) {
+        for (jack_ringbuffer_t* ring : {out.outgoing, out.held}) {
+            if (ring)
+                jack_ringbuffer_reset(ring);
         }
     }
     jack_client_close(m_client);
     m_client = nullptr;
     std::lock_guard lock(m_newsMutex);
-    m_registered.clear();
+    m_news.registered.clear();
+    m_news.lost = false;
     for (JackDevices* devices : {&m_sources, &m_sinks})
         std::fill(devices->ports.begin(), devices->ports.end(), nullptr);
 }
@@ -142,16 +147,11 @@ bool JackDeviceService::update()
             searchForServer();
         return changed;
     }
-    if (m_portsChanged.exchange(false, std::memory_order_acq_rel)) {
-        forgetLinksOfReturnedDevices();
+    if (m_portsChanged.exchange(false, std::memory_order_acq_rel))
         changed = refreshDevices();
-    }
     connectWaitingPorts();
     return changed;
 }
-
-// Asks the server for the MIDI ports of every client but us. Returns whether
-// a device came, went, came back or was renamed.
 
 // The notification callbacks run where no JACK call is allowed: they only
 // set a flag and wake the main thread, which does the work in update().

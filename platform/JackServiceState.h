@@ -2,6 +2,7 @@
 
 #include "DeviceNames.h"
 #include "JackDeviceService.h"
+#include "MidiInputReader.h"
 
 #include <jack/jack.h>
 #include <jack/ringbuffer.h>
@@ -10,15 +11,18 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
-// The service's three jobs live in three files: the server's life (finding,
+// The service's jobs live in files of their own: the server's life (finding,
 // attaching, losing and finding it again) in JackServerLink.cpp, the device
-// lists and the ports opened on them in JackDevices.cpp, and the process
+// lists (names, presence, reconnection) in JackDevices.cpp, our ports opened
+// on them and the main thread's sends in JackPorts.cpp, and the process
 // callback's port I/O, the only real-time code, in JackProcess.cpp.
 
 using Clock = std::chrono::steady_clock;
@@ -28,13 +32,23 @@ using Clock = std::chrono::steady_clock;
 // before tearing anything down.
 struct JackPort {
     std::atomic<jack_port_t*> port{nullptr};
-    // Set by the process thread while it uses this record; a close waits for
-    // it to clear (with `port` already cleared) before unregistering.
-    std::atomic<bool> busy{false};
     std::atomic<bool> started{false};
     MidiInProc callback = nullptr;
     uintptr_t instance = 0;
+    // Inputs, process thread only: the bytes read so far, a system exclusive
+    // message that spans events above all.
+    std::unique_ptr<MidiInputReader> reader;
     jack_ringbuffer_t* outgoing = nullptr;  // outputs: packed messages from midiOutShortMsg
+    // Outputs, written and read by the process thread only (the main thread
+    // reads its size): what this output could not take in its cycle, kept
+    // whole and in order for the next, as a 4-byte size and the bytes.
+    jack_ringbuffer_t* held = nullptr;
+    // Process thread only, outputs: this cycle's buffer (null outside a
+    // cycle or while the port is not registered), the events written to it
+    // and the frame of the last one.
+    void* cycleBuffer = nullptr;
+    uint32_t cycleEvents = 0;
+    jack_nframes_t cycleFrame = 0;
     // Main thread only.
     bool inUse = false;
     std::string peer;  // full name of the device this port serves
@@ -52,6 +66,8 @@ struct JackDevices {
     // is absent; also tells a renamed port, whose new name may be read
     // before the rename is heard of.
     std::vector<const jack_port_t*> ports;
+    // How many times each device came, or came back, this run.
+    std::vector<uint32_t> arrivals;
 
     bool present(size_t device) const { return device < ports.size() && ports[device]; }
 
@@ -62,7 +78,25 @@ struct JackDevices {
     }
 };
 
+// Ports registered since the main thread last looked. The notification
+// thread that hears them must not allocate, so the room is set aside once;
+// news beyond it is only marked lost.
+struct PortNews {
+    std::vector<jack_port_id_t> registered;
+    bool lost = false;
+};
+
+constexpr size_t PortNewsRoom = 1024;
 constexpr size_t PortsPerDirection = 8;
+// Events written to one port in one cycle, at most. PipeWire's libjack drops
+// a whole cycle that carries more than about 1,365, whatever the period;
+// jackd takes more. What the main thread queued may use part of it; the rest
+// is for what the inputs bring this cycle.
+constexpr uint32_t EventsPerCycle = 512;
+constexpr uint32_t QueuedPerCycle = 256;
+// Room for what an output could not take this cycle: two of the longest
+// system exclusive messages and the notes around them.
+constexpr size_t HeldBytes = 2 * MaxLongMessageBytes + 16 * 1024;
 constexpr size_t OutgoingBytes = 64 * 1024;
 constexpr auto ServerSearchInterval = std::chrono::seconds(1);
 constexpr auto ConnectRetryInterval = std::chrono::milliseconds(100);
@@ -97,26 +131,40 @@ public:
     std::string deviceName(bool input, uint32_t device) override;
     bool devicePresent(bool input, uint32_t device) override;
     int64_t expectDevice(bool input, const std::string& name) override;
+    uint32_t deviceArrivals(bool input, uint32_t device) override;
     void nameNextPort(bool input, int n) override { (input ? m_nextInput : m_nextOutput) = n; }
     void setChangeNotifier(void (*notify)()) override { m_notify.store(notify, std::memory_order_release); }
     bool update() override;
 
-private:
     using Ports = std::array<JackPort, PortsPerDirection>;
 
+    bool sendsFromCapture() override { return true; }
+    MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time) override;
+    void waitForCapture() override;
+
+private:
     static int Process(jack_nframes_t frames, void* self);
     static void Shutdown(void* self);
     static void PortRegistered(jack_port_id_t, int, void* self);
     static void PortRenamed(jack_port_id_t, const char*, const char*, void* self);
 
-    void receive(JackPort& in, jack_nframes_t frames);
-    void transmit(JackPort& out, jack_nframes_t frames);
+    void beginOutput(JackPort& out, jack_nframes_t frames);
+    bool writeHeld(JackPort& out);
+    MmResult writeNow(JackPort& out, const uint8_t* bytes, uint32_t size, uintptr_t time);
+    MmResult midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t time) override;
+    void receiveInputs(jack_nframes_t frames);
+    JackPort* outputOf(MidiHandle handle);
+    // Main thread: until no cycle that may have begun before the call runs.
+    void waitOutOfCycle();
     void notify();
 
     bool adopt(jack_client_t* client);
     void dropDeadClient();
     bool refreshDevices();
-    void forgetLinksOfReturnedDevices();
+    std::vector<const jack_port_t*> takeRegisteredPorts();
+    std::vector<std::pair<std::string, const jack_port_t*>> listPorts(bool input);
+    void arrive(bool input, size_t device);
+    void rename(bool input, size_t device, const std::string& name);
     bool registerPort(JackPort& record, bool input);
     bool connect(JackPort& record, bool input);
     void connectWaitingPorts();
@@ -124,7 +172,7 @@ private:
     JackPort* find(MidiHandle handle, Ports& ports);
     MmResult open(MidiHandle* slot, bool input, uint32_t device, MidiInProc callback, uintptr_t instance);
     MmResult close(JackPort* record, bool input);
-    void letQueueOut(JackPort& out);
+    bool letQueueOut(JackPort& out);
     bool gone() const { return m_serverGone.load(std::memory_order_acquire); }
 
     // The watcher thread: looks for a server again once the one we had has
@@ -143,11 +191,21 @@ private:
     int m_nextOutput = 0;
     std::atomic<bool> m_serverGone{false};
     std::atomic<bool> m_portsChanged{false};
-    // Ports registered since the last update, heard on the notification
-    // thread: a device back under the same name has lost its links.
+    // A port's handle is only its id on jackd, which hands a free id to the
+    // next port registered; what was registered anew says which ports are
+    // new, though their handles and names were seen before.
     std::mutex m_newsMutex;
-    std::vector<jack_port_id_t> m_registered;
+    PortNews m_news;   // heard on the notification thread
+    PortNews m_heard;  // main thread: the news taken at the last look
     std::atomic<uint64_t> m_cycles{0};
+    // Set by the process thread for the length of a cycle. A close clears a
+    // port first and then waits for this to clear; the cycle sets this first
+    // and then reads the ports: either it does not see the port, or the close
+    // waits until it is done with it.
+    std::atomic<bool> m_inCycle{false};
+    // Process thread only: the cycle's first frame and length.
+    jack_nframes_t m_cycleStart = 0;
+    jack_nframes_t m_cycleFrames = 0;
     std::atomic<void (*)()> m_notify{nullptr};
 
     std::thread m_watcher;

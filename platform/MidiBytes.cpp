@@ -1,5 +1,7 @@
 #include "MidiBytes.h"
 
+#include "MidiDeviceService.h"
+
 #include <cstring>
 
 int ShortMessageDataBytes(uint8_t status)
@@ -48,6 +50,17 @@ size_t PackShortMessage(const uint8_t* bytes, size_t size, uint32_t& packed)
         packed |= static_cast<uint32_t>(bytes[i]) << (8 * i);
     }
     return static_cast<size_t>(data) + 1;
+}
+
+bool IsWholeSystemExclusive(const uint8_t* bytes, size_t size)
+{
+    if (!bytes || size < 2 || size > MaxLongMessageBytes || bytes[0] != 0xF0 || bytes[size - 1] != 0xF7)
+        return false;
+    for (size_t i = 1; i + 1 < size; ++i) {
+        if (bytes[i] >= 0x80)
+            return false;
+    }
+    return true;
 }
 
 void CopyProductName(char (&field)[32], const char* name)

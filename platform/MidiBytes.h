@@ -18,6 +18,10 @@ size_t UnpackShortMessage(uint32_t packed, uint8_t bytes[3]);
 // took, or 0 when they do not start a complete short message.
 size_t PackShortMessage(const uint8_t* bytes, size_t size, uint32_t& packed);
 
+// Whether bytes hold exactly one system exclusive message, F0 ... F7 with
+// only data bytes between, no longer than MaxLongMessageBytes.
+bool IsWholeSystemExclusive(const uint8_t* bytes, size_t size);
+
 // Reads the bytes of one event the way a MIDI receiver reads its cable and
 // hands every complete short message, packed, to deliver(uint32_t):
 // real-time bytes (0xF8-0xFF) go at once without breaking the message they

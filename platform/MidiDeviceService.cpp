@@ -21,6 +21,11 @@ std::string MidiDeviceService::deviceName(bool input, uint32_t device)
     return name;
 }
 
+MmResult MidiDeviceService::midiOutLongMsg(MidiHandle, const uint8_t*, uint32_t)
+{
+    return MMSYSERR_NOTSUPPORTED;
+}
+
 bool MidiDeviceService::devicePresent(bool, uint32_t)
 {
     return true;
@@ -31,6 +36,11 @@ int64_t MidiDeviceService::expectDevice(bool, const std::string&)
     return -1;
 }
 
+uint32_t MidiDeviceService::deviceArrivals(bool, uint32_t)
+{
+    return 0;
+}
+
 void MidiDeviceService::nameNextPort(bool, int) {}
 
 void MidiDeviceService::setChangeNotifier(void (*)()) {}
@@ -39,3 +49,20 @@ bool MidiDeviceService::update()
 {
     return false;
 }
+
+bool MidiDeviceService::sendsFromCapture()
+{
+    return false;
+}
+
+MmResult MidiDeviceService::midiOutShortMsgNow(MidiHandle, uint32_t, uintptr_t)
+{
+    return MMSYSERR_NOTSUPPORTED;
+}
+
+MmResult MidiDeviceService::midiOutLongMsgNow(MidiHandle, const uint8_t*, uint32_t, uintptr_t)
+{
+    return MMSYSERR_NOTSUPPORTED;
+}
+
+void MidiDeviceService::waitForCapture() {}

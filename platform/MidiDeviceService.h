@@ -23,12 +23,14 @@ inline constexpr MmResult MMSYSERR_ALLOCATED = 4;
 inline constexpr MmResult MMSYSERR_INVALHANDLE = 5;
 inline constexpr MmResult MMSYSERR_NODRIVER = 6;
 inline constexpr MmResult MMSYSERR_NOMEM = 7;
+inline constexpr MmResult MMSYSERR_NOTSUPPORTED = 8;
 inline constexpr MmResult MMSYSERR_INVALPARAM = 11;
 inline constexpr MmResult MIDIERR_STILLPLAYING = 65;
 inline constexpr MmResult MIDIERR_NODEVICE = 68;
 
-// Notification codes a capture callback may receive. Only the two data
-// notifications carry a short message; the program ignores the rest.
+// Notification codes a capture callback may receive. The two data
+// notifications carry a short message, MIM_LONGDATA a system exclusive one;
+// the program ignores the rest.
 inline constexpr uint32_t MIM_OPEN = 0x3C1;
 inline constexpr uint32_t MIM_CLOSE = 0x3C2;
 inline constexpr uint32_t MIM_DATA = 0x3C3;
@@ -54,9 +56,21 @@ struct MidiOutCaps {
 struct MidiDevice;  // opaque to the engine; each backend gives it meaning
 using MidiHandle = MidiDevice*;
 
+// The longest system exclusive message the program carries, F0 and F7 included.
+inline constexpr uint32_t MaxLongMessageBytes = 64 * 1024;
+
+// What param1 of MIM_LONGDATA points to: one whole system exclusive message,
+// F0 ... F7, valid only during the callback.
+struct MidiLongMessage {
+    const uint8_t* bytes;
+    uint32_t size;
+};
+
 // Called on a thread of the service. param1 holds a packed short message for
 // MIM_DATA and MIM_MOREDATA: status in bits 0-7, data bytes in bits 8-23,
-// bits 24-31 zero. param2 is a time stamp.
+// bits 24-31 zero. For MIM_LONGDATA it holds a MidiLongMessage*: services
+// hand over whole messages only, on the same thread as the input's short
+// messages and in order with them. param2 is a time stamp.
 using MidiInProc = void (*)(MidiHandle handle, uint32_t message, uintptr_t instance,
                             uintptr_t param1, uintptr_t param2);
 
@@ -79,10 +93,36 @@ public:
                                  uintptr_t instance, uint32_t flags) = 0;
     // Must not allocate, lock or block: it is called from the message path.
     virtual MmResult midiOutShortMsg(MidiHandle handle, uint32_t message) = 0;
+    // Main thread. Copies one whole system exclusive message (F0 ... F7) into
+    // the service's own storage and returns at once; it goes out whole, after
+    // every message the handle accepted before and before any it accepts
+    // after. MMSYSERR_NOMEM (or MIDIERR_STILLPLAYING) when it cannot be taken
+    // now, MMSYSERR_INVALPARAM when it is not one whole message or is too long.
+    virtual MmResult midiOutLongMsg(MidiHandle handle, const uint8_t* bytes, uint32_t size);
     // Returns once every message this handle accepted has left, as far as
     // the service can tell; a service without a queue of its own has nothing
     // to wait for.
     virtual MmResult midiOutClose(MidiHandle handle) = 0;
+
+    // Services whose capture callbacks run inside the cycle that also fills
+    // the outputs (JACK) let a capture callback send: a message then leaves
+    // in the cycle it arrived in, not one later through the main thread.
+    // The others answer false and never see the two calls after this one.
+    virtual bool sendsFromCapture();
+    // Inside a capture callback only: writes the message to the output in
+    // the current cycle, at the time stamp the callback was given (param2),
+    // never before what the output already took this cycle. Fails, writing
+    // nothing, when the output cannot take it this cycle. Must not allocate,
+    // lock or block.
+    virtual MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time);
+    // Inside a capture callback only, as midiOutShortMsgNow: one whole system
+    // exclusive message, written whole in this cycle or, where the output
+    // cannot take it now, whole in a later one, in order with the rest.
+    virtual MmResult midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t time);
+    // Main thread: returns once every capture callback that may have begun
+    // before the call has returned; what it read of the routing before then
+    // is no longer in use. Bounded: a server that stopped runs no callback.
+    virtual void waitForCapture();
 
     // Beyond the capability record: the device's full name, which may be
     // longer than a product-name field and is what a device is known by.
@@ -93,6 +133,10 @@ public:
     // Adds a device that is not here yet but is wanted by name, absent until
     // it appears, and returns its number; -1 where the list is fixed.
     virtual int64_t expectDevice(bool input, const std::string& name);
+    // How many times the device has come this run, first time included; one
+    // that went and came back between two updates counts again, though it
+    // never looked absent. 0 where devices never come and go.
+    virtual uint32_t deviceArrivals(bool input, uint32_t device);
     // The program's own port n (1 to 3) is what the next open of that
     // direction serves, for services that name their own ports.
     virtual void nameNextPort(bool input, int n);

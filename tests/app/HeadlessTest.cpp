@@ -164,7 +164,7 @@ TEST_F(Headless, WritesTheNoticesOfMissingDevicesEachNamingItsPortAndRoutesTheRe
 // by name, and routing starts when the server answers, with no notice.
 TEST(HeadlessOverJack, StartedBeforeTheServerWaitsForItAndRoutes)
 {
-    JackServer server(256, false);
+    JackServer server(256, false, JackServer::Start::Later);
     TempDirectory directory;
     WriteOptionsFile({1, 0, 0, 1, 0, 0}, 1);
     std::ofstream(DeviceNamesFileName) << "keys:out\n\n\nsynth:in\n\n\n";

@@ -18,11 +18,13 @@ TEST_F(Capture, AllocatesNothingOnTheDeviceThread)
     for (int i = 0; i < 500; ++i) {
         fake.deliver(0, Msg(0x90, i % 128, 100));
         fake.deliver(1, Msg(0xF8));
-        fake.deliver(2, Msg(0xD0, i % 128), i % 2 ? MIM_DATA : MIM_LONGDATA);
+        fake.deliver(2, Msg(0xD0, i % 128), i % 2 ? MIM_DATA : MIM_ERROR);
+        if (i % 50 == 0)
+            fake.deliverLong(0, {0xF0, 0x7D, static_cast<uint8_t>(i % 128), 0xF7});
     }
     fake.waitDelivered();
     EXPECT_EQ(before, CountedAllocations());
-    EXPECT_EQ(750, wakeUps.posts());
+    EXPECT_EQ(760, wakeUps.posts());
 }
 
 // A wake-up target that allocates each time it is woken.

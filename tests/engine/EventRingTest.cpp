@@ -33,18 +33,22 @@ TEST_F(EventRingTest, KeepsOrderAcrossTheWrap)
     EXPECT_EQ(0u, DroppedEvents());
 }
 
-TEST_F(EventRingTest, FullRingDropsTheNewestAndKeepsEveryUnreadEntry)
+TEST_F(EventRingTest, FullRingDropsTheNewestAndKeepsEveryUnreadEntryAndTheReserveForReleases)
 {
-    for (uint32_t i = 0; i < EventRingSlots - 1; ++i)
+    constexpr uint32_t Ordinary = EventRingSlots - 1 - ReleaseReserve;
+    for (uint32_t i = 0; i < Ordinary; ++i)
         ASSERT_TRUE(PushEvent(i));
-    EXPECT_FALSE(PushEvent(0xAAAA));
-    EXPECT_FALSE(PushEvent(0xBBBB));
+    EXPECT_FALSE(PushEvent(0xAAAA));  // only the reserve is left
+    for (uint32_t i = Ordinary; i < EventRingSlots - 1; ++i)
+        ASSERT_TRUE(PushEvent(i, true));
+    EXPECT_FALSE(PushEvent(0xBBBB, true));
     EXPECT_EQ(2u, DroppedEvents());
 
     uint32_t entry;
     ASSERT_TRUE(PopEvent(entry));
     EXPECT_EQ(0u, entry);
-    EXPECT_TRUE(PushEvent(0xCCCC));  // one slot freed
+    EXPECT_FALSE(PushEvent(0xAAAA));
+    EXPECT_TRUE(PushEvent(0xCCCC, true));  // one slot freed
     for (uint32_t i = 1; i < EventRingSlots - 1; ++i) {
         ASSERT_TRUE(PopEvent(entry));
         ASSERT_EQ(i, entry);

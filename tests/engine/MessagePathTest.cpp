@@ -196,12 +196,12 @@ TEST_F(MessagePath, InputsAreTaggedWithTheirOwnNumber)
     EXPECT_EQ(expected, fake.sendLog());
 }
 
-TEST_F(MessagePath, OnlyDataNotificationsAreCaptured)
+TEST_F(MessagePath, OnlyDataNotificationsCarryShortMessages)
 {
     SelectInput(1, 1);
     SelectOutput(1, 1);
     RoutingOptions.RouteMask[0] = 1;
-    for (uint32_t notification : {MIM_OPEN, MIM_CLOSE, MIM_LONGDATA, MIM_ERROR, MIM_LONGERROR})
+    for (uint32_t notification : {MIM_OPEN, MIM_CLOSE, MIM_ERROR, MIM_LONGERROR})
         fake.deliver(0, Msg(0x90, 1, 1), notification);
     fake.deliver(0, Msg(0x90, 2, 2), MIM_MOREDATA);
     fake.deliver(0, Msg(0x90, 3, 3), MIM_DATA);
@@ -340,5 +340,59 @@ TEST_F(MessagePath, ChangedFlagsTakeEffectForTheNextMessage)
     EXPECT_EQ(std::vector<uint32_t>{Msg(0xD0, 0x10)}, fake.sent(0));
     EXPECT_EQ(std::vector<uint32_t>{Msg(0xE0, 0, 0x48)}, fake.sent(1));
 }
+
+// A system exclusive message goes whole, in order with the input's other
+// messages, to every routed output, on either thread's routing; lamps light
+// for it, Ch Voice Only drops it, and what the store cannot take is dropped
+// whole.
+class LongMessages : public EngineFixture, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LongMessages, PassWholeInOrderToEveryRoutedOutput)
+{
+    fake.sendFromCapture(GetParam());
+    SelectInput(1, 1);
+    SelectInput(2, 2);
+    SelectOutput(1, 1);
+    SelectOutput(3, 3);
+    RoutingOptions.RouteMask[0] = 5;
+    RoutingOptions.RouteMask[1] = 1;
+    RoutingOptions.AtToPb[0] = 1;
+    std::vector<uint8_t> dump(MaxLongMessageBytes, 0x55);
+    dump.front() = 0xF0;
+    dump.back() = 0xF7;
+    fake.deliver(0, Msg(0x90, 60, 100));
+    fake.deliverLong(0, dump);
+    fake.deliver(0, Msg(0x80, 60, 0));
+    fake.deliverLong(0, {0xF0, 0x01, 0xF7});
+    dump.push_back(0xF7);  // one byte too long
+    fake.deliverLong(0, dump);
+    SetChannelVoiceOnly(2, true);
+    fake.deliverLong(1, {0xF0, 0x02, 0xF7});
+    fake.waitDelivered();
+    WakeUp();
+    dump.pop_back();
+    for (uint32_t device : {0u, 2u}) {
+        EXPECT_EQ((std::vector<uint32_t>{Msg(0x90, 60, 100), 0xF0, Msg(0x80, 60, 0), 0xF0}), fake.sent(device));
+        EXPECT_EQ((std::vector<std::vector<uint8_t>>{dump, {0xF0, 0x01, 0xF7}}), fake.sentLong(device));
+    }
+    DecayActivity();
+    EXPECT_EQ((std::vector<bool>{true, false, false, true, false, true}), lamps());
+
+    // More than the store holds while nothing drains: the rest waits whole.
+    fake.clearSent();
+    {
+        NoticeScope notice;
+        for (uint32_t i = 0; i < LongStoreBytes / MaxLongMessageBytes + 1; ++i)
+            fake.deliverLong(0, dump);
+        fake.waitDelivered();
+    }
+    WakeUp();
+    const size_t whole = fake.sentLong(0).size();
+    EXPECT_EQ(GetParam() ? LongStoreBytes / MaxLongMessageBytes + 1 : LongStoreBytes / MaxLongMessageBytes - 1, whole);
+    for (const auto& sent : fake.sentLong(0))
+        EXPECT_EQ(dump, sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(OnEitherThread, LongMessages, ::testing::Bool());
 
 }  // namespace

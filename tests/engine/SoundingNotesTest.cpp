@@ -1,8 +1,14 @@
 #include "EngineFixture.h"
+#include "EngineHooks.h"
+#include "EventRing.h"
 #include "MessagePath.h"
 #include "MidiPorts.h"
 #include "RoutingSettings.h"
 #include "SoundingNotes.h"
+#include "SynthModel.h"
+
+#include <optional>
+#include <random>
 
 namespace {
 
@@ -134,5 +140,102 @@ TEST_F(StuckNotes, ShutdownLeavesNothingSounding)
     EXPECT_EQ((Messages{Msg(0x80, 60, 64)}), fake.sent(1));
     EXPECT_EQ((Messages{Msg(0x8F, 1, 64)}), fake.sent(2));
 }
+
+TEST_F(StuckNotes, OnlyWhatTheDeviceTookIsRecorded)
+{
+    fake.refuseSends(0, true);
+    route(0, {Msg(0x90, 60, 100)});  // never sounded: nothing to release
+    fake.refuseSends(0, false);
+    route(0, {Msg(0x90, 61, 100)});
+    fake.refuseSends(0, true);
+    SetRouting(1, 2, false, false);  // the note-off is refused: 61 still sounds
+    fake.refuseSends(0, false);
+    SetRouting(1, 3, false, false);
+    SetRouting(1, 2, false, false);
+    EXPECT_EQ((Messages{Msg(0x80, 61, 64)}), fake.sent(0));
+}
+
+TEST_F(StuckNotes, ASostenutoPedalIsReleasedAfterTheNotes)
+{
+    route(0, {Msg(0x90, 60, 100), Msg(0xB0, 66, 127), Msg(0x80, 60, 0), Msg(0x91, 62, 100), Msg(0xB1, 66, 127)});
+    SetRouting(1, 2, false, false);
+    EXPECT_EQ((Messages{Msg(0x81, 62, 64), Msg(0xB0, 66, 0), Msg(0xB1, 66, 0)}), fake.sent(0));
+}
+
+// While a notice is up nothing drains: a clock fills the ring, yet the
+// note-off behind it gets in, and where even releases no longer fit the
+// input's notes are released once the ring is drained.
+TEST_F(StuckNotes, AFullRingLeavesNoNoteWithoutItsNoteOff)
+{
+    {
+        NoticeScope notice;
+        play(0, {Msg(0x90, 60, 100)});
+        for (uint32_t i = 0; i < EventRingSlots; ++i)
+            play(0, {Msg(0xF8)});
+        play(0, {Msg(0x80, 60, 0)});
+    }
+    DrainEvents();
+    EXPECT_EQ(Msg(0x80, 60, 0), fake.sent(0).back());
+    route(0, {Msg(0x90, 61, 100)});
+    {
+        NoticeScope notice;
+        for (uint32_t i = 0; i < EventRingSlots; ++i)
+            play(0, {Msg(0x82, 1, 0)});
+        play(0, {Msg(0x80, 61, 0)});  // refused
+    }
+    DrainEvents();
+    EXPECT_EQ(Msg(0x80, 61, 64), fake.sent(0).back());
+}
+
+// Three players, routes cut and made, outputs reopened, pressure to bend
+// turned on and off, notices up, on either thread's routing: afterwards
+// nothing sounds on any output.
+class RandomSession : public StuckNotes, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RandomSession, LeavesNothingSounding)
+{
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    fake.sendFromCapture(GetParam());
+    SelectInput(1, 1);  // again, now routing where the service allows
+    SelectInput(2, 2);
+    SelectInput(3, 3);
+    std::optional<NoticeScope> notice;
+    for (int step = 0; step < 300; ++step) {
+        const int n = 1 + static_cast<int>(random() % 3);
+        switch (random() % 8) {
+        case 0:
+            SetRouting(n, static_cast<int32_t>(random() % 8), random() % 2, false);
+            break;
+        case 1:
+            SelectOutput(n, n);
+            break;
+        case 2:
+            notice.reset();
+            if (random() % 2)
+                notice.emplace();
+            break;
+        default:
+            for (int i = 0; i < 10; ++i) {
+                const std::vector<uint8_t> bytes = RandomPlayerMessage(random);
+                fake.deliver(n - 1, Msg(bytes[0], bytes[1], bytes.size() > 2 ? bytes[2] : 0));
+            }
+        }
+        bool handled = false;
+        ApplicationMessage(WakeUpMessage, handled);
+    }
+    notice.reset();
+    fake.waitDelivered();
+    CloseAllDevices();
+    for (uint32_t device = 0; device < 3; ++device) {
+        SynthModel model;
+        for (const uint32_t message : fake.sent(device))
+            model.hear({StatusOf(message), Data1Of(message), Data2Of(message)});
+        EXPECT_EQ("", model.leftSounding()) << "output " << device + 1;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnEitherThread, RandomSession, ::testing::Bool());
 
 }  // namespace

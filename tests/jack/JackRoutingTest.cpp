@@ -2,6 +2,8 @@
 // play keyboards and synths; the test's loop drains the ring the way the
 // main loop does.
 
+#include "OverJackFixture.h"
+
 #include "EngineHooks.h"
 #include "EngineReset.h"
 #include "JackDeviceService.h"
@@ -23,91 +25,6 @@
 #include <thread>
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-std::vector<std::pair<std::string, std::string>> Notices;
-
-class OverJack : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        server = std::make_unique<JackServer>();
-        ASSERT_TRUE(server->running()) << server->failure();
-        ResetEngine();
-        Notices.clear();
-        EngineHooks.ShowErrorNotice = [](const char* text, const char* caption) { Notices.emplace_back(text, caption); };
-    }
-
-    void TearDown() override
-    {
-        if (DeviceService)
-            CloseAllDevices();
-        DeviceService = nullptr;
-        router.reset();
-        ResetEngine();
-        peers.clear();
-        server.reset();
-    }
-
-    JackPeer& peer(const std::string& name, bool keyboard, bool synth, const std::string& suffix = "")
-    {
-        peers.push_back(std::make_unique<JackPeer>(name, keyboard, synth, suffix));
-        EXPECT_TRUE(peers.back()->ok()) << name;
-        return *peers.back();
-    }
-
-    void startRouter()
-    {
-        router.reset(OpenJackDeviceService("Roraridov"));
-        ASSERT_NE(nullptr, router);
-        DeviceService = router.get();
-        EnumerateDevices();
-    }
-
-    // Opens the keyboard on input n and the synth on output k, and routes
-    // the one to the other.
-    static void Route(const JackPeer& keyboard, int n, const JackPeer& synth, int k)
-    {
-        SelectInput(n, InputOf(keyboard));
-        SelectOutput(k, OutputOf(synth));
-        RoutingOptions.RouteMask[n - 1] |= 1 << (k - 1);
-    }
-    static int32_t InputOf(const JackPeer& keyboard) { return PositionIn(InDeviceNames, keyboard.keyboardPort()); }
-    static int32_t OutputOf(const JackPeer& synth) { return PositionIn(OutDeviceNames, synth.synthPort()); }
-
-    // Takes wake-ups, as the main loop would, until the condition holds.
-    template <typename Condition>
-    static bool WaitFor(Condition done, int deadlineMs = 5000)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            bool handled = false;
-            ApplicationMessage(WakeUpMessage, handled);
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
-    }
-
-    static bool Prime(JackPeer& keyboard, std::initializer_list<JackPeer*> synths)
-    {
-        return PrimePath(keyboard, synths, [](const std::function<bool()>& done, int ms) { return WaitFor(done, ms); });
-    }
-
-    static std::vector<Bytes> BytesOf(JackPeer& synth)
-    {
-        std::vector<Bytes> result;
-        for (const auto& event : synth.received())
-            result.push_back(event.bytes);
-        return result;
-    }
-
-    std::unique_ptr<JackServer> server;
-    std::vector<std::unique_ptr<JackPeer>> peers;
-    std::unique_ptr<MidiDeviceService> router;
-};
 
 TEST_F(OverJack, ListsTheOtherClientsMidiPortsByTheirFullNames)
 {
@@ -316,6 +233,60 @@ TEST_F(OverJack, ASynthThatQuitsAndComesBackIsReconnected)
     EXPECT_TRUE(WaitFor([&] { return synth->received().size() == 1; }));
     EXPECT_TRUE(Notices.empty());
     CloseAllDevices();
+}
+
+// A client that starts while a synth is away may be given the synth's old
+// port id, and so its port handle: it is a new device all the same, and the
+// synth is connected again when it comes back.
+TEST_F(OverJack, AClientGivenAGoneSynthsPortIdIsANewDevice)
+{
+    JackPeer& keys = peer("keys", true, false);
+    auto synthA = std::make_unique<JackPeer>("synthA", false, true);
+    startRouter();
+    const int32_t selection = OutputOf(*synthA);
+    Route(keys, 1, *synthA, 1);
+    const jack_uuid_t id = synthA->synthPortId();
+    JackPeer* other = nullptr;
+    {
+        NoticeScope notice;  // the lists are not looked at meanwhile
+        synthA.reset();
+        other = &peer("other", false, true);
+    }
+    if (server->kind() == JackServer::Kind::Jackd) {
+        ASSERT_EQ(id, other->synthPortId()) << "the case needs the id handed on";
+    }
+    ASSERT_TRUE(WaitFor([&] { return OutputOf(*other) > 0; }));
+    EXPECT_NE(selection, OutputOf(*other));
+    EXPECT_EQ("synthA:in", OutDeviceNames[selection]);
+    EXPECT_FALSE(DevicePresent(false, selection));
+
+    synthA = std::make_unique<JackPeer>("synthA", false, true);
+    ASSERT_TRUE(WaitFor([&] { return DevicePresent(false, selection); }));
+    EXPECT_TRUE(Prime(keys, {synthA.get()}));
+    EXPECT_TRUE(other->received().empty());
+}
+
+// A keyboard that leaves with a key down and is back before the lists are
+// looked at again never looked absent; its note is released all the same.
+TEST_F(OverJack, AKeyboardBackBeforeTheNextLookHasItsNoteReleased)
+{
+    auto keys = std::make_unique<JackPeer>("keys", true, false);
+    JackPeer& synth = peer("synth", false, true);
+    startRouter();
+    Route(*keys, 1, synth, 1);
+    ASSERT_TRUE(Prime(*keys, {&synth}));
+    keys->play({0x90, 60, 100});
+    ASSERT_TRUE(WaitFor([&] { return synth.received().size() == 1; }));
+    {
+        NoticeScope notice;
+        keys.reset();
+        peer("other", true, false);  // given the keyboard's port id on jackd
+        keys = std::make_unique<JackPeer>("keys", true, false);
+    }
+    EXPECT_TRUE(WaitFor([&] { return synth.received().size() == 2; }));
+    EXPECT_EQ((Bytes{0x80, 60, 64}), synth.received().back().bytes);
+    EXPECT_TRUE(Prime(*keys, {&synth}));
+    EXPECT_TRUE(Notices.empty());
 }
 
 // A renamed device keeps its place in the list and its connection.

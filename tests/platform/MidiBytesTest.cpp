@@ -1,4 +1,5 @@
 #include "MidiBytes.h"
+#include "MidiInputReader.h"
 
 #include <gtest/gtest.h>
 
@@ -89,6 +90,53 @@ TEST(ReadShortMessages, ReadAnEventLikeACable)
         std::vector<uint32_t> read;
         ReadShortMessages(c.bytes.data(), c.bytes.size(), [&](uint32_t packed) { read.push_back(packed); });
         EXPECT_EQ(c.messages, read) << ::testing::PrintToString(c.bytes);
+    }
+}
+
+// Everything a reader hands over for these events, short messages unpacked.
+std::vector<std::vector<uint8_t>> Read(MidiInputReader& reader, const std::vector<std::vector<uint8_t>>& events)
+{
+    std::vector<std::vector<uint8_t>> messages;
+    for (const auto& event : events) {
+        reader.read(
+            event.data(), event.size(),
+            [&](uint32_t packed) {
+                uint8_t bytes[3];
+                messages.emplace_back(bytes, bytes + UnpackShortMessage(packed, bytes));
+            },
+            [&](const MidiLongMessage& message) { messages.emplace_back(message.bytes, message.bytes + message.size); });
+    }
+    return messages;
+}
+
+TEST(MidiInputReader, PutsSystemExclusiveTogetherAcrossEvents)
+{
+    using Bytes = std::vector<uint8_t>;
+    const struct {
+        std::vector<Bytes> events;
+        std::vector<Bytes> messages;
+        uint32_t cutShort = 0;
+        uint32_t tooLong = 0;
+    } cases[] = {
+        {{{0xF0, 0x7E, 0x01, 0xF7}}, {{0xF0, 0x7E, 0x01, 0xF7}}, 0},
+        {{{0xF0, 0x01, 0x02}, {0x03, 0xF7}}, {{0xF0, 0x01, 0x02, 0x03, 0xF7}}, 0},
+        {{{0xF0, 0x01}, {0xF8}, {0x02, 0xF8, 0xF7}}, {{0xF8}, {0xF8}, {0xF0, 0x01, 0x02, 0xF7}}, 0},
+        {{{0x90, 0x3C, 0x40, 0xF0, 0x01, 0xF7, 0x3E, 0x00, 0x80, 0x3C, 0x00}},
+         {{0x90, 0x3C, 0x40}, {0xF0, 0x01, 0xF7}, {0x80, 0x3C, 0x00}}, 0},
+        {{{0xF0, 0x01, 0x02, 0x90, 0x3C, 0x40}}, {{0x90, 0x3C, 0x40}}, 1},  // cut short by a status
+        {{{0xF0, 0x01}, {0xF0, 0x02, 0xF7}}, {{0xF0, 0x02, 0xF7}}, 1},
+        {{{0xF0, 0x01}, {0xF6}, {0x02, 0xF7}}, {{0xF6}}, 1},
+        {{{0x01, 0xF7, 0x02}, {0xF7}}, {}, 0},  // an end with no start
+        {{{0x90, 0x3C}, {0x40}}, {}, 0},         // a short message ends with its event
+        {{{0xF0, 0xF7}}, {{0xF0, 0xF7}}, 0},
+        {{{0xF0, 1, 2, 3, 4, 5, 6, 0xF7}}, {{0xF0, 1, 2, 3, 4, 5, 6, 0xF7}}, 0},  // as long as the storage
+        {{{0xF0, 1, 2, 3}, {4, 5, 6, 0xF8, 7, 0xF7, 0xF0, 0xF7}}, {{0xF8}, {0xF0, 0xF7}}, 0, 1},
+    };
+    for (const auto& c : cases) {
+        MidiInputReader reader(8);  // room for eight bytes
+        EXPECT_EQ(c.messages, Read(reader, c.events)) << ::testing::PrintToString(c.events);
+        EXPECT_EQ(c.cutShort, reader.cutShort()) << ::testing::PrintToString(c.events);
+        EXPECT_EQ(c.tooLong, reader.tooLong()) << ::testing::PrintToString(c.events);
     }
 }
 

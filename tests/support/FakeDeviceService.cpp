@@ -4,6 +4,9 @@
 #include "DeviceNames.h"
 #include "MidiBytes.h"
 
+#include <tuple>
+#include <utility>
+
 struct FakeDeviceService::Port {
     Kind kind;
     uint32_t device;
@@ -13,7 +16,8 @@ struct FakeDeviceService::Port {
     bool started = false;
     bool stopping = false;
     bool busy = false;
-    std::deque<std::pair<uint32_t, uint32_t>> queue;  // notification, message
+    uint64_t delivered = 0;  // callbacks returned
+    std::deque<std::tuple<uint32_t, uint32_t, std::vector<uint8_t>>> queue;  // notification, message, long bytes
     std::thread thread;
 };
 
@@ -68,12 +72,23 @@ void FakeDeviceService::holdElsewhere(Kind kind, uint32_t device, bool held)
 
 void FakeDeviceService::deliver(uint32_t inputDevice, uint32_t message, uint32_t notification)
 {
+    enqueue(inputDevice, notification, message, {});
+}
+
+void FakeDeviceService::deliverLong(uint32_t inputDevice, std::vector<uint8_t> bytes)
+{
+    enqueue(inputDevice, MIM_LONGDATA, 0, std::move(bytes));
+}
+
+void FakeDeviceService::enqueue(uint32_t inputDevice, uint32_t notification, uint32_t message,
+                                std::vector<uint8_t> bytes)
+{
     {
         std::lock_guard lock(m_mutex);
         Port* port = openPort(Kind::Input, inputDevice);
         if (!port)
             return;
-        port->queue.emplace_back(notification, message);
+        port->queue.emplace_back(notification, message, std::move(bytes));
     }
     m_changed.notify_all();
 }
@@ -101,6 +116,23 @@ std::vector<uint32_t> FakeDeviceService::sent(uint32_t outputDevice) const
     return messages;
 }
 
+std::vector<std::vector<uint8_t>> FakeDeviceService::sentLong(uint32_t outputDevice) const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::vector<uint8_t>> messages;
+    for (const auto& [device, bytes] : m_longSends) {
+        if (device == outputDevice)
+            messages.push_back(bytes);
+    }
+    return messages;
+}
+
+void FakeDeviceService::failNextLongSend(MmResult code)
+{
+    std::lock_guard lock(m_mutex);
+    m_longSendFailure = code;
+}
+
 std::vector<std::pair<uint32_t, uint32_t>> FakeDeviceService::sendLog() const
 {
     std::lock_guard lock(m_mutex);
@@ -111,6 +143,7 @@ void FakeDeviceService::clearSent()
 {
     std::lock_guard lock(m_mutex);
     m_sendLog.clear();
+    m_longSends.clear();
 }
 
 bool FakeDeviceService::isOpen(Kind kind, uint32_t device) const
@@ -183,6 +216,53 @@ MmResult FakeDeviceService::midiOutOpen(MidiHandle* slot, uint32_t device, uintp
     return open(Kind::Output, slot, device, nullptr, instance);
 }
 
+void FakeDeviceService::refuseSends(uint32_t outputDevice, bool refuse)
+{
+    std::lock_guard lock(m_mutex);
+    m_refusing[outputDevice] = refuse;
+}
+
+void FakeDeviceService::sendFromCapture(bool on)
+{
+    std::lock_guard lock(m_mutex);
+    m_sendsFromCapture = on;
+    // Sends from a capture callback are counted as its allocations.
+    m_sendLog.reserve(1 << 20);
+}
+
+bool FakeDeviceService::sendsFromCapture()
+{
+    std::lock_guard lock(m_mutex);
+    return m_sendsFromCapture;
+}
+
+MmResult FakeDeviceService::midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t)
+{
+    return midiOutShortMsg(handle, message);
+}
+
+MmResult FakeDeviceService::midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t)
+{
+    return midiOutLongMsg(handle, bytes, size);
+}
+
+void FakeDeviceService::waitForCapture()
+{
+    std::unique_lock lock(m_mutex);
+    std::vector<std::pair<Port*, uint64_t>> running;
+    for (auto& port : m_ports) {
+        if (port->busy)
+            running.emplace_back(port.get(), port->delivered);
+    }
+    m_changed.wait(lock, [&] {
+        for (auto [port, delivered] : running) {
+            if (port->busy && port->delivered == delivered)
+                return false;
+        }
+        return true;
+    });
+}
+
 MmResult FakeDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
 {
     std::lock_guard lock(m_mutex);
@@ -193,12 +273,29 @@ MmResult FakeDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
     const size_t length = UnpackShortMessage(message, bytes);
     if (length == 0)
         return MMSYSERR_INVALPARAM;
+    if (m_refusing[port->device])
+        return MMSYSERR_NOMEM;
     // Recorded as it would go on the wire: the tag byte and any bytes the
     // status does not call for are not part of the message.
     uint32_t wire = 0;
     for (size_t i = 0; i < length; ++i)
         wire |= static_cast<uint32_t>(bytes[i]) << (8 * i);
     m_sendLog.emplace_back(port->device, wire);
+    return MMSYSERR_NOERROR;
+}
+
+MmResult FakeDeviceService::midiOutLongMsg(MidiHandle handle, const uint8_t* bytes, uint32_t size)
+{
+    std::lock_guard lock(m_mutex);
+    Port* port = find(handle);
+    if (!port || port->kind != Kind::Output || !port->open)
+        return MMSYSERR_INVALHANDLE;
+    if (const MmResult failure = std::exchange(m_longSendFailure, MMSYSERR_NOERROR))
+        return failure;
+    if (!IsWholeSystemExclusive(bytes, size))
+        return MMSYSERR_INVALPARAM;
+    m_sendLog.emplace_back(port->device, 0xF0);
+    m_longSends.emplace_back(port->device, std::vector<uint8_t>(bytes, bytes + size));
     return MMSYSERR_NOERROR;
 }
 
@@ -295,17 +392,20 @@ void FakeDeviceService::run(Port* port)
         m_changed.wait(lock, [port] { return port->stopping || !port->queue.empty(); });
         if (port->stopping)
             return;
-        const auto [notification, message] = port->queue.front();
+        const auto [notification, message, bytes] = std::move(port->queue.front());
         port->queue.pop_front();
         port->busy = true;
         const bool started = port->started;
         lock.unlock();
         if (started) {
+            const MidiLongMessage long_{bytes.data(), static_cast<uint32_t>(bytes.size())};
+            const uintptr_t param1 = notification == MIM_LONGDATA ? reinterpret_cast<uintptr_t>(&long_) : message;
             CountAllocationsHere counting;
-            port->callback(reinterpret_cast<MidiHandle>(port), notification, port->instance, message, 0);
+            port->callback(reinterpret_cast<MidiHandle>(port), notification, port->instance, param1, 0);
         }
         lock.lock();
         port->busy = false;
+        ++port->delivered;
         m_changed.notify_all();
     }
 }

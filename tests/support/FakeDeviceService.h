@@ -29,11 +29,25 @@ public:
     // Queues a message for the open input device; its own thread hands it to
     // the registered callback. Messages for a closed device are lost.
     void deliver(uint32_t inputDevice, uint32_t message, uint32_t notification = MIM_DATA);
+    // Queues a system exclusive message, handed over as MIM_LONGDATA in order
+    // with deliver()'s.
+    void deliverLong(uint32_t inputDevice, std::vector<uint8_t> bytes);
     // Returns once every queued message has been handed over.
     void waitDelivered();
 
-    // Every short message sent to the output device, in order, from any handle.
+    // Sends to the output device fail with MMSYSERR_NOMEM, as from a full queue.
+    void refuseSends(uint32_t outputDevice, bool refuse);
+    // Lets the capture callbacks send (as JACK does), recording those sends
+    // with the others; off by default, as on winmm.
+    void sendFromCapture(bool on);
+
+    // Every short message sent to the output device, in order, from any
+    // handle; a long message shows as 0xF0 in its place.
     std::vector<uint32_t> sent(uint32_t outputDevice) const;
+    // Every long message sent to the output device, in order.
+    std::vector<std::vector<uint8_t>> sentLong(uint32_t outputDevice) const;
+    // The next long send, to any output, fails with this code.
+    void failNextLongSend(MmResult code);
     // Every send to any output, in order, as (output device, message).
     std::vector<std::pair<uint32_t, uint32_t>> sendLog() const;
     void clearSent();
@@ -53,7 +67,12 @@ public:
     MmResult midiOutOpen(MidiHandle* slot, uint32_t device, uintptr_t callback, uintptr_t instance,
                          uint32_t flags) override;
     MmResult midiOutShortMsg(MidiHandle handle, uint32_t message) override;
+    MmResult midiOutLongMsg(MidiHandle handle, const uint8_t* bytes, uint32_t size) override;
+    MmResult midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t time) override;
     MmResult midiOutClose(MidiHandle handle) override;
+    bool sendsFromCapture() override;
+    MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time) override;
+    void waitForCapture() override;
 
 private:
     struct Port;
@@ -61,6 +80,7 @@ private:
 
     Port* find(MidiHandle handle) const;
     Port* openPort(Kind kind, uint32_t device) const;
+    void enqueue(uint32_t inputDevice, uint32_t notification, uint32_t message, std::vector<uint8_t> bytes);
     MmResult open(Kind kind, MidiHandle* slot, uint32_t device, MidiInProc callback, uintptr_t instance);
     MmResult close(Kind kind, MidiHandle handle);
     void run(Port* port);
@@ -74,5 +94,9 @@ private:
     std::map<Key, MmResult> m_closeFailures;
     std::map<Key, bool> m_heldElsewhere;
     std::vector<std::pair<uint32_t, uint32_t>> m_sendLog;
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> m_longSends;
+    MmResult m_longSendFailure = MMSYSERR_NOERROR;
     std::vector<std::string> m_calls;
+    bool m_sendsFromCapture = false;
+    std::map<uint32_t, bool> m_refusing;
 };

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr size_t RingBytes = 1 << 20;
+constexpr size_t RingBytes = 4 << 20;
 // PipeWire drops every MIDI event of a cycle that carries more than about
 // 1,300 (seen at period 256), where jackd fills the buffer; so a peer plays
 // no more than this many a cycle, on either server.
@@ -77,18 +77,47 @@ std::vector<std::string> JackPeer::keyboardConnections() const
     return names;
 }
 
-void JackPeer::play(std::vector<uint8_t> bytes)
+bool JackPeer::connect(const std::string& from, const std::string& to)
 {
-    JackPeerRecord record{};
-    record.size = static_cast<uint8_t>(bytes.size() > 3 ? 3 : bytes.size());
-    memcpy(record.bytes, bytes.data(), record.size);
-    jack_ringbuffer_write(m_toPlay, reinterpret_cast<const char*>(&record), sizeof record);
+    return jack_connect(m_client, from.c_str(), to.c_str()) == 0;
 }
+
+void JackPeer::play(std::vector<uint8_t> bytes, jack_nframes_t frame)
+{
+    const JackPeerRecord record{static_cast<uint32_t>(bytes.size()), frame, 0};
+    jack_ringbuffer_write(m_toPlay, reinterpret_cast<const char*>(&record), sizeof record);
+    jack_ringbuffer_write(m_toPlay, reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+namespace {
+
+// Takes one whole record (header and bytes) from a ring, if one is there.
+bool TakeRecord(jack_ringbuffer_t* ring, JackPeerRecord& record, std::vector<uint8_t>& bytes)
+{
+    if (jack_ringbuffer_peek(ring, reinterpret_cast<char*>(&record), sizeof record) != sizeof record ||
+        jack_ringbuffer_read_space(ring) < sizeof record + record.size)
+        return false;
+    jack_ringbuffer_read_advance(ring, sizeof record);
+    bytes.resize(record.size);
+    jack_ringbuffer_read(ring, reinterpret_cast<char*>(bytes.data()), record.size);
+    return true;
+}
+
+void PutRecord(jack_ringbuffer_t* ring, const JackPeerRecord& record, const uint8_t* bytes)
+{
+    if (jack_ringbuffer_write_space(ring) < sizeof record + record.size)
+        return;
+    jack_ringbuffer_write(ring, reinterpret_cast<const char*>(&record), sizeof record);
+    jack_ringbuffer_write(ring, reinterpret_cast<const char*>(bytes), record.size);
+}
+
+}  // namespace
 
 const std::vector<JackPeer::Stamp>& JackPeer::playedAt()
 {
     JackPeerRecord record;
-    while (jack_ringbuffer_read(m_played, reinterpret_cast<char*>(&record), sizeof record) == sizeof record)
+    std::vector<uint8_t> bytes;
+    while (TakeRecord(m_played, record, bytes))
         m_playedAt.push_back({record.frame, record.usecs});
     return m_playedAt;
 }
@@ -96,8 +125,9 @@ const std::vector<JackPeer::Stamp>& JackPeer::playedAt()
 const std::vector<JackPeer::Event>& JackPeer::received()
 {
     JackPeerRecord record;
-    while (jack_ringbuffer_read(m_heard, reinterpret_cast<char*>(&record), sizeof record) == sizeof record)
-        m_received.push_back({std::vector<uint8_t>(record.bytes, record.bytes + record.size), {record.frame, record.usecs}});
+    std::vector<uint8_t> bytes;
+    while (TakeRecord(m_heard, record, bytes))
+        m_received.push_back({bytes, {record.frame, record.usecs}});
     return m_received;
 }
 
@@ -120,12 +150,17 @@ int JackPeer::Process(jack_nframes_t frames, void* self)
                                jack_ringbuffer_peek(peer->m_toPlay, reinterpret_cast<char*>(&record), sizeof record) ==
                                    sizeof record;
              ++written) {
-            if (jack_midi_event_write(buffer, 0, record.bytes, record.size) != 0)
+            if (jack_ringbuffer_read_space(peer->m_toPlay) < sizeof record + record.size)
+                break;  // its bytes are still being queued
+            const jack_nframes_t at = std::min(record.frame, frames - 1);
+            jack_midi_data_t* place = jack_midi_event_reserve(buffer, at, record.size);
+            if (!place)
                 break;
             jack_ringbuffer_read_advance(peer->m_toPlay, sizeof record);
-            record.frame = cycleStart;
+            jack_ringbuffer_read(peer->m_toPlay, reinterpret_cast<char*>(place), record.size);
+            record.frame = cycleStart + at;
             record.usecs = now;
-            jack_ringbuffer_write(peer->m_played, reinterpret_cast<const char*>(&record), sizeof record);
+            PutRecord(peer->m_played, record, place);
         }
     }
     if (peer->m_in) {
@@ -135,12 +170,8 @@ int JackPeer::Process(jack_nframes_t frames, void* self)
             jack_midi_event_t event;
             if (jack_midi_event_get(&event, buffer, i) != 0)
                 continue;
-            JackPeerRecord record{};
-            record.size = static_cast<uint8_t>(event.size > 3 ? 3 : event.size);
-            memcpy(record.bytes, event.buffer, record.size);
-            record.frame = cycleStart + event.time;
-            record.usecs = now;
-            jack_ringbuffer_write(peer->m_heard, reinterpret_cast<const char*>(&record), sizeof record);
+            const JackPeerRecord record{static_cast<uint32_t>(event.size), cycleStart + event.time, now};
+            PutRecord(peer->m_heard, record, event.buffer);
         }
     }
     return 0;

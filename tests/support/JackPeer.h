@@ -32,14 +32,20 @@ public:
     bool ok() const { return m_client != nullptr; }
     std::string keyboardPort() const;  // full name of the output port
     std::string synthPort() const;     // full name of the input port
+    // The server's id of the input port; jackd gives a new port the lowest
+    // id free, so a port that went may hand its id on.
+    jack_uuid_t synthPortId() const { return m_in ? jack_port_uuid(m_in) : 0; }
     // Gives the keyboard's output port another short name.
     bool renameKeyboard(const std::string& portName);
     // The ports the keyboard's output is connected to.
     std::vector<std::string> keyboardConnections() const;
 
     // Queues one message for the next cycles; as many go per cycle as fit,
-    // up to a bound that every server carries whole.
-    void play(std::vector<uint8_t> bytes);
+    // up to a bound that every server carries whole. Each goes at `frame`
+    // within its cycle (in order: never before the one queued before it).
+    void play(std::vector<uint8_t> bytes, jack_nframes_t frame = 0);
+    // Connects two ports of any clients, as a patchbay would.
+    bool connect(const std::string& from, const std::string& to);
     // When each played message left, in order.
     const std::vector<Stamp>& playedAt();
     // Everything received so far, in order.
@@ -63,10 +69,10 @@ private:
     std::vector<Stamp> m_playedAt;
 };
 
-// Each played or received message crosses a ring as one fixed record.
+// Each played or received message crosses a ring as this header followed
+// by its bytes: a system exclusive message is as welcome as a note.
 struct JackPeerRecord {
-    uint8_t size;
-    uint8_t bytes[3];
+    uint32_t size;
     jack_nframes_t frame;
     jack_time_t usecs;
 };

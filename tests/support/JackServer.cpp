@@ -85,7 +85,8 @@ JackServer::Kind JackServer::KindOfThisProcess()
     return kind && strcmp(kind, "pipewire") == 0 ? Kind::PipeWire : Kind::Jackd;
 }
 
-JackServer::JackServer(int period, bool startNow) : m_kind(KindOfThisProcess()), m_period(period)
+JackServer::JackServer(int period, bool realtime, Start start)
+    : m_kind(KindOfThisProcess()), m_period(period), m_realtime(realtime)
 {
     static int started = 0;
     m_name = "roraridov-test-" + std::to_string(getpid()) + "-" + std::to_string(++started);
@@ -125,7 +126,7 @@ JackServer::JackServer(int period, bool startNow) : m_kind(KindOfThisProcess()),
             << "    default.clock.quantum = " << m_period << "\n    default.clock.min-quantum = " << m_period
             << "\n    default.clock.max-quantum = " << m_period << "\n}\n";
     }
-    if (startNow)
+    if (start == Start::Now)
         launch();
 }
 
@@ -183,8 +184,12 @@ void JackServer::launchJackd()
 {
     // Before -d, -r means no realtime; after -d dummy it is the sample rate.
     const std::string periodText = std::to_string(m_period);
-    const std::vector<const char*> args{"jackd", "-n", m_name.c_str(), "-r", "-d", "dummy", "-r", "48000",
-                                        "-p", periodText.c_str(), "-C", "0", "-P", "0", nullptr};
+    std::vector<const char*> args{"jackd", "-n", m_name.c_str()};
+    if (m_realtime)
+        args.insert(args.end(), {"-R", "-P", "70"});
+    else
+        args.push_back("-r");
+    args.insert(args.end(), {"-d", "dummy", "-r", "48000", "-p", periodText.c_str(), "-C", "0", "-P", "0", nullptr});
     if (!SpawnQuietly(&m_pid, args, "/dev/null")) {
         m_pid = -1;
         m_failure = "jackd could not be started";

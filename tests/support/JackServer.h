@@ -18,9 +18,13 @@ public:
     // The kind this process's environment asks for.
     static Kind KindOfThisProcess();
 
-    // Started at once unless `startNow` is false: restart() then starts it,
-    // and clients made meanwhile (child processes too) find no server.
-    explicit JackServer(int period = 256, bool startNow = true);
+    // A realtime jackd (-R) schedules its clients as on a studio machine;
+    // without it a client's other threads can pre-empt its process thread.
+    // PipeWire takes its scheduling as it is. Started at once unless told
+    // Later: restart() then starts it, and clients made meanwhile (child
+    // processes too) find no server.
+    enum class Start { Now, Later };
+    explicit JackServer(int period = 256, bool realtime = false, Start start = Start::Now);
     ~JackServer();
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;
@@ -46,6 +50,7 @@ private:
 
     Kind m_kind;
     int m_period;
+    bool m_realtime;
     std::string m_name;        // jackd: the server name
     std::string m_runtimeDir;  // PipeWire: its socket, configuration and log
     std::string m_failure;
