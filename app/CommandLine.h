@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MidiDeviceService.h"
+
 #include <string>
 
 // What the command line asks for. Qt's own options are not taken: the
@@ -8,6 +10,7 @@ struct CommandLine {
     enum Action { Window, Headless, Help, Version, Wrong };
     Action action = Window;
     std::string directory;  // --directory, with --headless only
+    ServiceChoice service = ServiceChoice::Automatic;  // --service
     std::string problem;    // why it is Wrong
 };
 

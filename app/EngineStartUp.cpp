@@ -7,9 +7,9 @@
 
 #include <QCoreApplication>
 
-void StartEngine(QObject& hook, const std::function<void()>& loaded)
+void StartEngine(QObject& hook, ServiceChoice service, const std::function<void()>& loaded)
 {
-    EnumerateDevices();
+    EnumerateDevices(service);
     QCoreApplication::instance()->installEventFilter(&hook);
     LoadOptions();
     RestoreSavedDeviceNames();

@@ -4,6 +4,7 @@
 #include "ApplicationTitle.h"
 #include "EngineHooks.h"
 #include "EngineStartUp.h"
+#include "LostMessages.h"
 #include "MidiPorts.h"
 #include "OptionsFile.h"
 #include "QuitSignals.h"
@@ -11,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QTimer>
 
 #include <cstdio>
 #include <exception>
@@ -25,15 +27,35 @@ void WriteLine(const QString& caption, const QString& text)
     std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
 }
 
-// Written, and the program goes on as when a notice is dismissed.
+// Written, and the program goes on as when a notice is dismissed. Lines
+// about a port say which port and device, as a window's context would.
 void WriteNotice(const char* text, const char* caption)
 {
-    WriteLine(QString::fromLocal8Bit(caption), QString::fromLocal8Bit(text));
+    QString line = QString::fromLocal8Bit(text);
+    if (const std::string& subject = NoticeSubject(); !subject.empty())
+        line += QStringLiteral(" (") + QString::fromStdString(subject) + QLatin1Char(')');
+    WriteLine(QString::fromLocal8Bit(caption), line);
+}
+
+// One line when messages begin to be lost and one when they stop, rather
+// than one a message: a flood of lines would only add to the load.
+void ReportLosses(LossWatch& watch)
+{
+    switch (WatchLosses(watch)) {
+    case LossChange::Began:
+        WriteLine(ApplicationTitle(), QStringLiteral("losing MIDI messages (%1 lost so far)").arg(watch.seen));
+        break;
+    case LossChange::Ended:
+        WriteLine(ApplicationTitle(), QStringLiteral("no longer losing MIDI messages (%1 lost in all)").arg(watch.seen));
+        break;
+    case LossChange::None:
+        break;
+    }
 }
 
 }  // namespace
 
-int RunHeadless(const QString& directory)
+int RunHeadless(const QString& directory, ServiceChoice service)
 {
     EngineHooks.ShowErrorNotice = &WriteNotice;
     // Stands in for the main window: the wake-ups go to it, and the hook
@@ -45,7 +67,11 @@ int RunHeadless(const QString& directory)
     try {
         if (!directory.isEmpty() && !QDir::setCurrent(directory))
             throw FileFailure("Cannot change to directory " + directory.toStdString());
-        StartEngine(hook, [] {});
+        StartEngine(hook, service, [] {});
+        LossWatch losses;
+        QTimer lossTimer;
+        QObject::connect(&lossTimer, &QTimer::timeout, [&losses] { ReportLosses(losses); });
+        lossTimer.start(1000);
 
         if (!QuitSignals::received())
             QCoreApplication::exec();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MidiDeviceService.h"
+
 #include <QString>
 
 // The program without a window, on Qt's core application: the same start-up
@@ -7,4 +9,4 @@
 // standard error as one line (caption, then text) instead of shown. Reads its
 // files from `directory` when one is given. Runs until a quit signal comes;
 // returns the exit code.
-int RunHeadless(const QString& directory);
+int RunHeadless(const QString& directory, ServiceChoice service);

@@ -15,7 +15,7 @@
 #include <exception>
 #include <memory>
 
-int RunProgram()
+int RunProgram(ServiceChoice service)
 {
     EngineHooks.ShowErrorNotice = &ShowErrorNotice;
     EngineHooks.DevicesChanged = &FollowDeviceChanges;
@@ -30,7 +30,7 @@ int RunProgram()
         if (StartScreen)
             StartScreen->raise();
         hook = std::make_unique<ApplicationMessageFilter>(form.get());
-        StartEngine(*hook, [&] { form->RefreshRoutingDisplay(); });
+        StartEngine(*hook, service, [&] { form->RefreshRoutingDisplay(); });
         CloseStartScreen();
 
         if (!QuitSignals::received())

@@ -32,9 +32,9 @@ int main(int argc, char* argv[])
     if (line.action == CommandLine::Headless) {
         QCoreApplication app(qtArgc, argv);
         QuitSignals quitSignals;
-        return RunHeadless(QString::fromLocal8Bit(line.directory.c_str()));
+        return RunHeadless(QString::fromLocal8Bit(line.directory.c_str()), line.service);
     }
     RoraridovApplication app(qtArgc, argv);
     QuitSignals quitSignals;
-    return RunProgram();
+    return RunProgram(line.service);
 }

@@ -4,6 +4,7 @@
 #include "MidiPorts.h"
 
 #include <atomic>
+#include <utility>
 
 TEngineHooks EngineHooks;
 
@@ -11,6 +12,7 @@ namespace {
 
 std::atomic<WakeUpTarget*> CurrentWakeUpTarget{nullptr};
 int NoticesUp = 0;
+std::string Subject;
 
 }  // namespace
 
@@ -30,6 +32,18 @@ void ErrorNotice(const char* text, const char* caption)
     NoticeScope notice;
     if (EngineHooks.ShowErrorNotice)
         EngineHooks.ShowErrorNotice(text, caption);
+}
+
+void ErrorNotice(const char* text, const char* caption, const std::string& subject)
+{
+    std::string outer = std::exchange(Subject, subject);
+    ErrorNotice(text, caption);
+    Subject = std::move(outer);
+}
+
+const std::string& NoticeSubject()
+{
+    return Subject;
 }
 
 NoticeScope::NoticeScope()
@@ -58,4 +72,5 @@ void ResetEngineHooks()
     EngineHooks = TEngineHooks{};
     CurrentWakeUpTarget.store(nullptr, std::memory_order_release);
     NoticesUp = 0;
+    Subject.clear();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // How the engine reaches the windows without depending on them: start-up
 // installs these; until then lamps and notices do nothing and wake-ups are
 // skipped (entries wait in the ring for the next drain).
@@ -34,6 +36,11 @@ void PostWakeUp() noexcept;
 // An error the program detected itself: shown through the notice hook, the
 // caller waits until it is dismissed.
 void ErrorNotice(const char* text, const char* caption);
+// The same, about one port: `subject` names it and its device ("output 2,
+// device \"synth:in\"") for whoever shows the notice, while it is shown.
+void ErrorNotice(const char* text, const char* caption, const std::string& subject);
+// The subject of the notice being shown; empty when it is about no one port.
+const std::string& NoticeSubject();
 
 // Marks a notice as up for its lifetime. Wake-ups taken while any notice is
 // up are consumed without a drain; when the last notice goes, one drain runs

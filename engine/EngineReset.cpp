@@ -1,6 +1,7 @@
 #include "EngineReset.h"
 
 #include "EngineHooks.h"
+#include "LostMessages.h"
 #include "MessagePath.h"
 #include "MidiPorts.h"
 #include "RoutingSettings.h"
@@ -13,6 +14,7 @@ void ResetEngine()
         DeviceHandles[port] = nullptr;
     }
     ResetMessagePath();
+    ResetLostMessages();
     ResetEngineHooks();
     FreeDeviceNames();
     ReleaseDeviceService();

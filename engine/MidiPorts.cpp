@@ -3,6 +3,7 @@
 #include "EngineHooks.h"
 #include "MessagePath.h"
 #include "RoutingSettings.h"
+#include "SavedDeviceNames.h"
 #include "SoundingNotes.h"
 
 #include <algorithm>
@@ -50,7 +51,21 @@ const char* Caption(PortKind kind, int n)
     return kind == PortKind::Input && n == 1 ? "Errorr... in MIDI in 1" : "Errorr...";
 }
 
-void ReportCloseFailure(PortKind kind, int n, MmResult code)
+// "input 2, device \"keys:out\"": the port a notice is about and the device
+// it was opening or closing; one not in the list by its saved name, or by its
+// position when it has none.
+std::string Subject(PortKind kind, int n, int32_t selection)
+{
+    const bool input = kind == PortKind::Input;
+    const std::vector<std::string>& names = input ? InDeviceNames : OutDeviceNames;
+    const int port = input ? InputPort(n) : OutputPort(n);
+    std::string device = selection > 0 && static_cast<size_t>(selection) < names.size() ? names[selection]
+                                                                                         : RestoredDeviceName(port);
+    device = device.empty() ? std::to_string(selection) : '"' + device + '"';
+    return (input ? "input " : "output ") + std::to_string(n) + ", device " + device;
+}
+
+void ReportCloseFailure(PortKind kind, int n, int32_t selection, MmResult code)
 {
     const bool input = kind == PortKind::Input;
     const char* text = nullptr;
@@ -68,10 +83,10 @@ void ReportCloseFailure(PortKind kind, int n, MmResult code)
     default:
         return;
     }
-    ErrorNotice(text, Caption(kind, n));
+    ErrorNotice(text, Caption(kind, n), Subject(kind, n, selection));
 }
 
-void ReportOpenFailure(PortKind kind, int n, MmResult code)
+void ReportOpenFailure(PortKind kind, int n, int32_t selection, MmResult code)
 {
     const char* text = nullptr;
     switch (code) {
@@ -89,12 +104,13 @@ void ReportOpenFailure(PortKind kind, int n, MmResult code)
         break;
     case MIDIERR_NODEVICE:
         // This one has the plain caption on every port, input 1 included.
-        ErrorNotice("Errorr: No MIDI port was found. This error occurs only when the mapper is opened.", "Errorr...");
+        ErrorNotice("Errorr: No MIDI port was found. This error occurs only when the mapper is opened.", "Errorr...",
+                    Subject(kind, n, selection));
         return;
     default:
         return;
     }
-    ErrorNotice(text, Caption(kind, n));
+    ErrorNotice(text, Caption(kind, n), Subject(kind, n, selection));
 }
 
 void Select(PortKind kind, int n, int32_t selection)
@@ -118,7 +134,7 @@ void Select(PortKind kind, int n, int32_t selection)
             // choice can retry the close.
             if (!input)
                 CaptureOutputs[n - 1].store(DeviceHandles[port]);
-            ReportCloseFailure(kind, n, closed);
+            ReportCloseFailure(kind, n, OpenSelection[port], closed);
             return;
         }
         OpenSelection[port] = 0;
@@ -143,7 +159,7 @@ void Select(PortKind kind, int n, int32_t selection)
         ? DeviceService->midiInOpen(&handle, device, MidiInputProcs[n - 1], 0, CALLBACK_FUNCTION)
         : DeviceService->midiOutOpen(&handle, device, 0, 0, CALLBACK_NULL);
     if (opened != MMSYSERR_NOERROR) {
-        ReportOpenFailure(kind, n, opened);
+        ReportOpenFailure(kind, n, selection, opened);
         return;
     }
     DeviceHandles[port] = handle;
@@ -158,10 +174,10 @@ void Select(PortKind kind, int n, int32_t selection)
 
 }  // namespace
 
-void EnumerateDevices()
+void EnumerateDevices(ServiceChoice choice)
 {
     if (!DeviceService) {
-        SystemService.reset(OpenSystemDeviceService());
+        SystemService.reset(OpenSystemDeviceService(choice));
         DeviceService = SystemService.get();
     }
     InDeviceNames.assign(1, "NO Selected IN Device");

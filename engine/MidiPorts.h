@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MidiDeviceService.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,9 +13,9 @@
 extern std::vector<std::string> InDeviceNames;
 extern std::vector<std::string> OutDeviceNames;
 
-// Builds both name lists, choosing the machine's device service first if
-// none is chosen yet.
-void EnumerateDevices();
+// Builds both name lists, opening the device service first (the machine's
+// own choice, or the one named) if none is chosen yet.
+void EnumerateDevices(ServiceChoice choice = ServiceChoice::Automatic);
 
 // Whether the device behind a selection index is here now (a device that
 // went, or a saved one not seen yet, is listed as absent).

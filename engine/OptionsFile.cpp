@@ -40,14 +40,15 @@ void SaveOptions()
     // Names first, and put back when the options file fails: the names must
     // never point at other devices than the indices saved with them.
     const DeviceNamesBefore names = SaveDeviceNames();
-    const SaveResult result = ReplaceOptionsFile(OptionsFileName, &RoutingOptions, sizeof RoutingOptions);
+    std::string reason;
+    const SaveResult result = ReplaceOptionsFile(OptionsFileName, &RoutingOptions, sizeof RoutingOptions, &reason);
     if (result != SaveResult::Saved)
         UndoDeviceNames(names);
     switch (result) {
     case SaveResult::Saved:
         break;
     case SaveResult::CannotCreate:
-        throw FileFailure(std::string("Cannot create file ") + OptionsFileName);
+        throw FileFailure(std::string("Cannot create file ") + OptionsFileName + ": " + reason);
     case SaveResult::ShortWrite:
         ErrorNotice("Error Writing Options File !", "Bad Write");
         break;

@@ -17,6 +17,7 @@ public:
 void LoadOptions();
 
 // Writes the settings, with the devices open now as the saved ones. Raises
-// FileFailure when the file cannot be created; the old file is then, as
-// after a short write, left exactly as it was.
+// FileFailure when the file cannot be created, saying the system's reason
+// after the file's name; the old file is then, as after a short write, left
+// exactly as it was.
 void SaveOptions();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // The file operations the options file needs, one implementation per
 // platform. "Exclusive" means nobody else may have the file open meanwhile:
@@ -8,6 +9,9 @@
 
 // True when something other than a directory has that name.
 bool OptionsFileExists(const char* name);
+
+// True when anything at all has that name: a directory or a dangling link too.
+bool OptionsFileNameTaken(const char* name);
 
 // Opens the file exclusively and reads up to `size` bytes. Returns false when
 // it cannot be opened; otherwise `got` says how many bytes were read.
@@ -21,5 +25,6 @@ enum class SaveResult { Saved, CannotCreate, ShortWrite };
 // Replaces the file with exactly these bytes, atomically: the bytes go to a
 // new file beside it, are flushed to disk, and the new file is renamed over
 // the old one, so a failed or interrupted save leaves the old file whole.
-// A file the user may not write is refused.
-SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size);
+// A file the user may not write is refused. On a failure `reason`, when
+// given, gets the system's reason in words ("Permission denied").
+SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size, std::string* reason = nullptr);

@@ -1,6 +1,7 @@
 #include "OptionsFileIo.h"
 
 #include <string>
+#include <system_error>
 
 #include <windows.h>
 
@@ -22,12 +23,29 @@ HANDLE OpenExclusive(const std::wstring& name, DWORD access, DWORD disposition)
     return CreateFileW(name.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// The system's words for the last failure, without their closing full stop.
+std::string LastReason()
+{
+    const DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+        return "Another program holds it";
+    std::string text = std::system_category().message(static_cast<int>(error));
+    while (!text.empty() && (text.back() == '.' || text.back() == ' ' || text.back() == '\r' || text.back() == '\n'))
+        text.pop_back();
+    return text;
+}
+
 }  // namespace
 
 bool OptionsFileExists(const char* name)
 {
     const DWORD attributes = GetFileAttributesW(Wide(name).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool OptionsFileNameTaken(const char* name)
+{
+    return GetFileAttributesW(Wide(name).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool RemoveOptionsFile(const char* name)
@@ -52,30 +70,37 @@ bool ReadOptionsFile(const char* name, void* buffer, size_t size, size_t& got)
     return true;
 }
 
-SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size)
+SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size, std::string* reason)
 {
+    const auto fail = [reason](SaveResult result) {
+        if (reason)
+            *reason = LastReason();
+        return result;
+    };
     const std::wstring target = Wide(name);
     // Anyone holding the old file keeps us from replacing it.
     if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
         const HANDLE old = OpenExclusive(target, GENERIC_READ, OPEN_EXISTING);
         if (old == INVALID_HANDLE_VALUE)
-            return SaveResult::CannotCreate;
+            return fail(SaveResult::CannotCreate);
         CloseHandle(old);
     }
 
     const std::wstring temporary = target + L".new";
     const HANDLE file = OpenExclusive(temporary, GENERIC_WRITE, CREATE_ALWAYS);
     if (file == INVALID_HANDLE_VALUE)
-        return SaveResult::CannotCreate;
+        return fail(SaveResult::CannotCreate);
     DWORD written = 0;
     const bool whole = WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) && written == size &&
                        FlushFileBuffers(file);
+    const SaveResult result = whole ? SaveResult::Saved : fail(SaveResult::ShortWrite);
     CloseHandle(file);
     if (!whole) {
         DeleteFileW(temporary.c_str());
-        return SaveResult::ShortWrite;
+        return result;
     }
     if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        fail(SaveResult::CannotCreate);
         DeleteFileW(temporary.c_str());
         return SaveResult::CannotCreate;
     }

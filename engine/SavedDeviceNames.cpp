@@ -1,5 +1,6 @@
 #include "SavedDeviceNames.h"
 
+#include "EngineHooks.h"
 #include "MidiPorts.h"
 #include "OptionsFile.h"
 #include "OptionsFileIo.h"
@@ -37,9 +38,20 @@ bool ValidUtf8Text(std::string_view text)
     return true;
 }
 
+SavedDeviceNames Restored;
+
 std::string& SavedName(SavedDeviceNames& names, bool input, int n)
 {
     return names[input ? InputPort(n) : OutputPort(n)];
+}
+
+bool SavedSelectionsExist()
+{
+    for (int n = 0; n < 3; ++n) {
+        if (RoutingOptions.InSelect[n] != 0 || RoutingOptions.OutSelect[n] != 0)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -106,10 +118,11 @@ DeviceNamesBefore SaveDeviceNames()
     before.existed = OptionsFileExists(DeviceNamesFileName);
     before.read = before.existed && ReadDeviceNamesFile(before.text);
     const std::string text = DeviceNamesText();
-    const SaveResult result = ReplaceOptionsFile(DeviceNamesFileName, text.data(), text.size());
+    std::string reason;
+    const SaveResult result = ReplaceOptionsFile(DeviceNamesFileName, text.data(), text.size(), &reason);
     if (result == SaveResult::ShortWrite || (result == SaveResult::CannotCreate && before.existed)) {
         UndoDeviceNames(before);
-        throw FileFailure(std::string("Cannot create file ") + DeviceNamesFileName);
+        throw FileFailure(std::string("Cannot create file ") + DeviceNamesFileName + ": " + reason);
     }
     return before;
 }
@@ -126,8 +139,19 @@ void RestoreSavedDeviceNames()
 {
     std::string text;
     SavedDeviceNames names;
-    if (!OptionsFileExists(DeviceNamesFileName) || !ReadDeviceNamesFile(text) || !ParseDeviceNames(text, names))
+    Restored = {};
+    if (!OptionsFileNameTaken(DeviceNamesFileName))
+        return;  // saved by a copy that knew no names: positions, as it meant
+    if (!OptionsFileExists(DeviceNamesFileName) || !ReadDeviceNamesFile(text) || !ParseDeviceNames(text, names)) {
+        // Positions may now lead to other devices (a synth's output to a
+        // keyboard's input): the user must hear of it.
+        const std::string text = std::string("Device names file ") + DeviceNamesFileName +
+                                 " is damaged or unreadable: saved devices opened by position.";
+        if (SavedSelectionsExist())
+            ErrorNotice(text.c_str(), "Errorr!");
         return;
+    }
+    Restored = names;
     for (int n = 1; n <= 3; ++n) {
         for (bool input : {true, false}) {
             int32_t& selection = input ? RoutingOptions.InSelect[n - 1] : RoutingOptions.OutSelect[n - 1];
@@ -136,4 +160,9 @@ void RestoreSavedDeviceNames()
                 selection = FindSavedDevice(input, selection, name);
         }
     }
+}
+
+const std::string& RestoredDeviceName(int port)
+{
+    return Restored[port];
 }

@@ -40,6 +40,11 @@ DeviceNamesBefore SaveDeviceNames();
 void UndoDeviceNames(const DeviceNamesBefore& before);
 
 // Points each saved selection of the settings record at its device by name.
-// A port saved closed, or without a name, keeps its index; without a usable
-// file nothing changes.
+// A port saved closed, or without a name, keeps its index; without a file
+// nothing changes, and a file that is there but unusable (not text, cut
+// short, a directory, a dangling link) changes nothing either but is
+// reported when any device was saved.
 void RestoreSavedDeviceNames();
+
+// The name the file gave port `port` at the last restore, empty if none.
+const std::string& RestoredDeviceName(int port);

@@ -55,16 +55,22 @@ JackDeviceService::~JackDeviceService()
     }
 }
 
+// Without a client (no server answered yet) the service starts as after its
+// server has gone: open ports wait on their devices, and the watcher looks
+// for a server.
 bool JackDeviceService::start(jack_client_t* client)
 {
     for (const JackPort& out : m_outputs) {
         if (!out.outgoing || !out.held) {
-            jack_client_close(client);
+            if (client)
+                jack_client_close(client);
             return false;
         }
     }
-    if (!adopt(client))
+    if (client && !adopt(client))
         return false;
+    if (!client)
+        searchForServer();
     m_watcher = std::thread(&JackDeviceService::watch, this);
     return true;
 }
@@ -210,13 +216,13 @@ void JackDeviceService::watch()
     }
 }
 
-MidiDeviceService* OpenJackDeviceService(const char* clientName)
+MidiDeviceService* OpenJackDeviceService(const char* clientName, bool waitForServer)
 {
     jack_set_error_function(&Silent);
     jack_set_info_function(&Silent);
     jack_status_t status;
     jack_client_t* client = jack_client_open(clientName, JackNoStartServer, &status);
-    if (!client)
+    if (!client && !waitForServer)
         return nullptr;
     auto* service = new JackDeviceService(clientName);
     if (!service->start(client)) {

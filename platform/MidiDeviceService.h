@@ -152,7 +152,12 @@ public:
 // or set by tests to an in-memory service.
 extern MidiDeviceService* DeviceService;
 
+// Which service to open: the machine's own choice, or the one the user named.
+enum class ServiceChoice { Automatic, Jack, Alsa, Winmm };
+
 // The machine's own service: on Linux JACK when a server is already running,
-// else the ALSA sequencer, else one with no devices; on Windows winmm. Never
-// returns null. The caller owns the result.
-MidiDeviceService* OpenSystemDeviceService();
+// else the ALSA sequencer, else one with no devices; on Windows winmm. A
+// service named but not there is one with no devices, but for JACK, which
+// waits for a server to answer. Never returns null. The caller owns the
+// result.
+MidiDeviceService* OpenSystemDeviceService(ServiceChoice choice = ServiceChoice::Automatic);

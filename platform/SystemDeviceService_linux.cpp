@@ -6,11 +6,16 @@
 // One service for the whole run, inputs and outputs alike. PipeWire
 // desktops answer as JACK too, and JACK is where a running server wants its
 // MIDI to be seen.
-MidiDeviceService* OpenSystemDeviceService()
+MidiDeviceService* OpenSystemDeviceService(ServiceChoice choice)
 {
-    if (MidiDeviceService* jack = OpenJackDeviceService("Roraridov"))
-        return jack;
-    if (MidiDeviceService* alsa = OpenAlsaDeviceService("Roraridov"))
-        return alsa;
+    const bool automatic = choice == ServiceChoice::Automatic;
+    if (automatic || choice == ServiceChoice::Jack) {
+        if (MidiDeviceService* jack = OpenJackDeviceService("Roraridov", choice == ServiceChoice::Jack))
+            return jack;
+    }
+    if (automatic || choice == ServiceChoice::Alsa) {
+        if (MidiDeviceService* alsa = OpenAlsaDeviceService("Roraridov"))
+            return alsa;
+    }
     return new NullDeviceService;
 }

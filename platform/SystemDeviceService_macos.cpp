@@ -2,7 +2,7 @@
 #include "MidiDeviceService.h"
 #include "NullDeviceService.h"
 
-MidiDeviceService* OpenSystemDeviceService()
+MidiDeviceService* OpenSystemDeviceService(ServiceChoice)
 {
     if (MidiDeviceService* coreMidi = OpenAlsaDeviceService("Roraridov"))
         return coreMidi;

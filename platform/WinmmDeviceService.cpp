@@ -314,7 +314,7 @@ void CALLBACK Trampoline(HMIDIIN handle, UINT message, DWORD_PTR slot, DWORD_PTR
 
 }  // namespace
 
-MidiDeviceService* OpenSystemDeviceService()
+MidiDeviceService* OpenSystemDeviceService(ServiceChoice)
 {
-    return new WinmmDeviceService;
+    return new WinmmDeviceService;  // the only one there is
 }

@@ -2,6 +2,7 @@
 
 #include "EngineHooks.h"
 #include "LampShape.h"
+#include "LostMessages.h"
 #include "MessagePath.h"
 #include "Pictures.h"
 #include "RoutingSettings.h"
@@ -17,6 +18,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <QTimer>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -97,6 +99,9 @@ TMainForm::TMainForm(QWidget* parent)
     face.setColor(QPalette::Window, face.color(QPalette::Button));
     setPalette(face);
     setAutoFillBackground(true);
+    // The lost message count is its tooltip: shown while another program
+    // (a synth's own window) has the focus too.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     build();
 
     // Key preview: Esc and F2 reach the window whatever has the focus.
@@ -107,6 +112,7 @@ TMainForm::TMainForm(QWidget* parent)
     timer->setInterval(300);
     connect(timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
     timer->start();
+    showLostMessages();
 
     MainForm = this;
     EngineHooks.SetLamp = &LampHook;
@@ -204,6 +210,15 @@ void TMainForm::FormKeyDown(int key)
 void TMainForm::TimerTimer()
 {
     DecayActivity();
+    showLostMessages();
+}
+
+void TMainForm::showLostMessages()
+{
+    const uint64_t lost = LostMessages();
+    if (lost != m_lostShown)
+        setToolTip(QStringLiteral("MIDI messages lost: %1").arg(lost));
+    m_lostShown = lost;
 }
 
 void TMainForm::setLamp(int port, bool lit)
@@ -213,12 +228,19 @@ void TMainForm::setLamp(int port, bool lit)
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
-        static_cast<QWidget*>(watched)->window() == this) {
+    if (!watched->isWidgetType() || static_cast<QWidget*>(watched)->window() != this)
+        return false;
+    if (event->type() == QEvent::KeyPress) {
         if (const int key = VirtualKeyCode(static_cast<QKeyEvent*>(event))) {
             FormKeyDown(key);
             return true;
         }
+    }
+    // The window's tooltip wherever the mouse rests: over the disabled check
+    // boxes that cover most of the window, Qt's own hides again at once.
+    if (event->type() == QEvent::ToolTip) {
+        QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), toolTip());
+        return true;
     }
     return false;
 }

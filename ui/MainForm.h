@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
 
 class LampShape;
 class QCheckBox;
@@ -35,11 +36,15 @@ protected:
 
 private:
     void build();
+    // On the window's tooltip: where a user finds the count without a box
+    // coming up in the middle of playing.
+    void showLostMessages();
 
     WakeUpEvent* m_wakeUp;
     std::array<LampShape*, 6> m_lamps{};  // port order
     std::array<QCheckBox*, 15> m_checkBoxes{};  // CheckBox1 .. CheckBox15
     bool m_centred = false;
+    uint64_t m_lostShown = UINT64_MAX;
 };
 
 extern TMainForm* MainForm;

@@ -20,6 +20,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 
 #include <algorithm>
 
@@ -40,35 +42,68 @@ QLabel* Label(QWidget* parent, const char* name, QRect geometry, const char* tex
     return label;
 }
 
+// The widest entry a drop-down shows, about twice its box: a JACK port's full
+// name can be far wider, and the list would stretch across the screen.
+constexpr int WidestEntry = 420;
+
+// Full names are cut in the middle, keeping the start of the client and the
+// end of the port, the part that tells two ports of one device apart. The
+// whole name is the entry's tooltip.
+QString FullName(const QComboBox* list, int index)
+{
+    return list->itemData(index, Qt::ToolTipRole).toString();
+}
+
+// Draws the entry shown cut to the box's width, where the style would clip it.
+class DeviceComboBox final : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QStylePainter painter(this);
+        painter.setPen(palette().color(QPalette::Text));
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        painter.drawComplexControl(QStyle::CC_ComboBox, option);
+        const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+        option.currentText = fontMetrics().elidedText(FullName(this, currentIndex()), Qt::ElideMiddle, field.width() - 2);
+        painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+    }
+};
+
 // Brings a device list up to the engine's: new devices at the end, absent
-// ones marked. Full names can be long: the drop-down may be wider than its
-// box, and the box tells the whole name of its entry on hover.
+// ones marked.
 void FillDeviceList(QComboBox* list, bool input)
 {
     const std::vector<std::string>& names = input ? InDeviceNames : OutDeviceNames;
     const QSignalBlocker quiet(list);
+    const QFontMetrics metrics(list->view()->font());
     for (size_t at = 0; at < names.size(); ++at) {
         const auto selection = static_cast<int32_t>(at);
         const QString name = QString::fromStdString(names[at]);
         const QString text = DevicePresent(input, selection) ? name : name + QStringLiteral(" (absent)");
+        const QString shown = metrics.elidedText(text, Qt::ElideMiddle, WidestEntry);
         if (selection < list->count())
-            list->setItemText(selection, text);
+            list->setItemText(selection, shown);
         else
-            list->addItem(text);
+            list->addItem(shown);
         list->setItemData(selection, text, Qt::ToolTipRole);
     }
+    // The drop-down may be wider than its box, up to the widest entry.
     QAbstractItemView* view = list->view();
     view->setMinimumWidth(std::max(list->width(), view->sizeHintForColumn(0) + 2 * view->frameWidth() + 20));
 }
 
 void ShowCurrentName(QComboBox* list)
 {
-    list->setToolTip(list->currentText());
+    list->setToolTip(FullName(list, list->currentIndex()));
 }
 
 QComboBox* DeviceList(QWidget* parent, const char* name, QRect geometry, bool input, int32_t selection)
 {
-    auto* list = new QComboBox(parent);
+    auto* list = new DeviceComboBox(parent);
     list->setObjectName(QString::fromLatin1(name));
     list->setGeometry(geometry);
     list->setEditable(false);
@@ -284,7 +319,7 @@ bool TSetupForm::typeToFind(QComboBox* list, const QString& text)
     const int first = list->currentIndex() + (continuing ? 0 : 1);
     for (int i = 0; i < count; ++i) {
         const int index = ((first + i) % count + count) % count;
-        if (list->itemText(index).startsWith(m_prefix, Qt::CaseInsensitive)) {
+        if (FullName(list, index).startsWith(m_prefix, Qt::CaseInsensitive)) {
             if (index == list->currentIndex())
                 return false;
             list->setCurrentIndex(index);

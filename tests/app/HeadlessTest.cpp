@@ -6,6 +6,7 @@
 #include "JackServer.h"
 #include "OptionsFile.h"
 #include "RoutingSettings.h"
+#include "SavedDeviceNames.h"
 #include "TempDirectory.h"
 
 #include <gtest/gtest.h>
@@ -144,17 +145,66 @@ TEST_F(Headless, RoutesTheSavedRouteAndReleasesAHeldNoteOnSigterm)
     EXPECT_EQ("", program.err());
 }
 
-TEST_F(Headless, WritesTheNoticeOfAMissingDeviceAndRoutesTheRest)
+TEST_F(Headless, WritesTheNoticesOfMissingDevicesEachNamingItsPortAndRoutesTheRest)
 {
     ASSERT_TRUE(server.running());
-    WriteOptionsFile({1, 0, 7, 1, 0, 0}, 1);
+    WriteOptionsFile({1, 0, 7, 1, 9, 0}, 1);
     Program program({"--headless"});
     ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
     keys.play({0xC0, 5});
     EXPECT_TRUE(Poll([&] { return !synth.received().empty(); }, 5000));
-    EXPECT_EQ("Errorr...: Errorr: The specified device identifier is out of range.\n", program.err());
+    EXPECT_EQ("Errorr...: Errorr: The specified device identifier is out of range. (input 3, device 7)\n"
+              "Errorr...: Errorr: The specified device identifier is out of range. (output 2, device 9)\n",
+              program.err());
     program.signal(SIGINT);
     EXPECT_EQ(0, program.wait());
+}
+
+// A box whose unit starts before its JACK server: the saved devices wait,
+// by name, and routing starts when the server answers, with no notice.
+TEST(HeadlessOverJack, StartedBeforeTheServerWaitsForItAndRoutes)
+{
+    JackServer server(256, false, JackServer::Start::Later);
+    TempDirectory directory;
+    WriteOptionsFile({1, 0, 0, 1, 0, 0}, 1);
+    std::ofstream(DeviceNamesFileName) << "keys:out\n\n\nsynth:in\n\n\n";
+    Program program({"--headless", "--service", "jack"});
+    // Long enough for the program to have looked for a server and found none.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_TRUE(server.restart()) << server.failure();
+    JackPeer keys{"keys", true, false};
+    JackPeer synth{"synth", false, true};
+    ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
+    keys.play({0x90, 60, 100});
+    ASSERT_TRUE(Poll([&] { return !synth.received().empty(); }, 5000));
+    program.signal(SIGTERM);
+    EXPECT_EQ(0, program.wait());
+    EXPECT_EQ("", program.err());
+}
+
+// Positions left alone may lead to other devices: a damaged names file is
+// passed over, but never in silence.
+TEST_F(Headless, SaysWhenTheDeviceNamesFileIsDamaged)
+{
+    ASSERT_TRUE(server.running());
+    WriteOptionsFile({1, 0, 0, 1, 0, 0}, 1);
+    const std::function<void()> damages[] = {
+        [] { std::ofstream(DeviceNamesFileName) << "keys\x01\xff\xfe"; },  // not text
+        [] { std::ofstream(DeviceNamesFileName) << "keys:out\nkeys:"; },     // cut short
+        [] { std::filesystem::create_directory(DeviceNamesFileName); },
+        [] { std::filesystem::create_symlink("gone", DeviceNamesFileName); },
+    };
+    for (const auto& damage : damages) {
+        std::filesystem::remove(DeviceNamesFileName);
+        damage();
+        Program program({"--headless"});
+        ASSERT_TRUE(Poll([&] { return !program.err().empty(); }, 5000));
+        program.signal(SIGTERM);
+        EXPECT_EQ(0, program.wait());
+        EXPECT_EQ("Errorr!: Device names file Roraridov.devices is damaged or unreadable: saved devices opened by "
+                  "position.\n",
+                  program.err());
+    }
 }
 
 TEST_F(Headless, EndsWithStatus1WhenTheOptionsFileIsHeld)
@@ -182,6 +232,7 @@ TEST(CommandLine, AnswersWithoutADisplay)
         {{"--version"}, 0, "Roraridov " RORARIDOV_VERSION "\n", ""},
         {{"--frobnicate"}, 2, "", "Roraridov: unknown option '--frobnicate'\n\nUsage: "},
         {{"--directory", "."}, 2, "", "Roraridov: option '--directory' needs '--headless'\n"},
+        {{"--service", "winmm"}, 2, "", "Roraridov: option '--service' takes jack|alsa, not 'winmm'\n"},
     };
     for (const auto& c : cases) {
         Program program(c.arguments);

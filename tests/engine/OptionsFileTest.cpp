@@ -9,6 +9,9 @@
 
 namespace {
 
+const Notice Damaged{"Device names file Roraridov.devices is damaged or unreadable: saved devices opened by position.",
+                     "Errorr!"};
+
 TEST_F(OptionsFile, NoFileIsReportedAndLeavesEverythingZero)
 {
     LoadOptions();
@@ -87,7 +90,7 @@ TEST_F(OptionsFile, AFileSomeoneElseHoldsCannotBeOpened)
         SaveOptions();
         ADD_FAILURE() << "no failure raised";
     } catch (const FileFailure& failure) {
-        EXPECT_STREQ("Cannot create file Roraridov.opt", failure.what());
+        EXPECT_STREQ("Cannot create file Roraridov.opt: Another program holds it", failure.what());
     }
     other.reset();
     EXPECT_EQ(Counting(44), Read());  // the refused save left it as it was
@@ -161,15 +164,18 @@ TEST_F(OptionsFile, SavedNamesLeadToTheirDevices)
     EXPECT_EQ(0, OpenSelection[OutputPort(1)]);
     EXPECT_EQ(std::vector<Notice>{Notice({"Errorr: The specified device identifier is out of range.", "Errorr..."})},
               notices());
+    EXPECT_EQ(std::vector<std::string>{"output 1, device \"Gone synth\""}, noticeSubjects());
 
-    // Not text: passed over, the positions stand.
+    // Not text: passed over and said so, the positions stand.
     CloseAllDevices();
+    notices().clear();
     Write(Bytes{'P', 'a', 'd', 's', 0, '\n'}, DeviceNamesFileName);
     LoadOptions();
     RestoreSavedDeviceNames();
     OpenSavedDevices();
     EXPECT_EQ(1, OpenSelection[InputPort(1)]);
     EXPECT_EQ(1, OpenSelection[OutputPort(1)]);
+    EXPECT_EQ(std::vector<Notice>{Damaged}, notices());
 }
 
 TEST_F(OptionsFile, SavingLeavesNoOtherFileBehind)

@@ -9,6 +9,7 @@ namespace {
 std::vector<bool> LampState(PortCount, false);
 std::vector<std::pair<int, bool>> LampCalls;
 std::vector<Notice> Notices;
+std::vector<std::string> NoticeSubjects;
 
 void RecordLamp(int port, bool lit)
 {
@@ -19,6 +20,7 @@ void RecordLamp(int port, bool lit)
 void RecordNotice(const char* text, const char* caption)
 {
     Notices.push_back({text, caption});
+    NoticeSubjects.push_back(NoticeSubject());
 }
 
 }  // namespace
@@ -29,6 +31,7 @@ void EngineFixture::SetUp()
     LampState.assign(PortCount, false);
     LampCalls.clear();
     Notices.clear();
+    NoticeSubjects.clear();
     DeviceService = &fake;
     EngineHooks.SetLamp = &RecordLamp;
     EngineHooks.ShowErrorNotice = &RecordNotice;
@@ -65,4 +68,9 @@ std::vector<std::pair<int, bool>>& EngineFixture::lampCalls()
 std::vector<Notice>& EngineFixture::notices()
 {
     return Notices;
+}
+
+std::vector<std::string>& EngineFixture::noticeSubjects()
+{
+    return NoticeSubjects;
 }

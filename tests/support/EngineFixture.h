@@ -42,6 +42,8 @@ public:
     static std::vector<bool> lamps();
     static std::vector<std::pair<int, bool>>& lampCalls();
     static std::vector<Notice>& notices();
+    // What each notice was about (its port and device), in the same order.
+    static std::vector<std::string>& noticeSubjects();
 
     FakeDeviceService fake{{"Keys A", "Keys B", "Pads"}, {"Synth A", "Synth B", "Drums"}};
     CountingWakeUp wakeUps;

@@ -85,7 +85,7 @@ JackServer::Kind JackServer::KindOfThisProcess()
     return kind && strcmp(kind, "pipewire") == 0 ? Kind::PipeWire : Kind::Jackd;
 }
 
-JackServer::JackServer(int period, bool realtime)
+JackServer::JackServer(int period, bool realtime, Start start)
     : m_kind(KindOfThisProcess()), m_period(period), m_realtime(realtime)
 {
     static int started = 0;
@@ -126,7 +126,8 @@ JackServer::JackServer(int period, bool realtime)
             << "    default.clock.quantum = " << m_period << "\n    default.clock.min-quantum = " << m_period
             << "\n    default.clock.max-quantum = " << m_period << "\n}\n";
     }
-    launch();
+    if (start == Start::Now)
+        launch();
 }
 
 JackServer::~JackServer()

@@ -20,8 +20,11 @@ public:
 
     // A realtime jackd (-R) schedules its clients as on a studio machine;
     // without it a client's other threads can pre-empt its process thread.
-    // PipeWire takes its scheduling as it is.
-    explicit JackServer(int period = 256, bool realtime = false);
+    // PipeWire takes its scheduling as it is. Started at once unless told
+    // Later: restart() then starts it, and clients made meanwhile (child
+    // processes too) find no server.
+    enum class Start { Now, Later };
+    explicit JackServer(int period = 256, bool realtime = false, Start start = Start::Now);
     ~JackServer();
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;

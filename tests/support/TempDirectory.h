@@ -3,10 +3,11 @@
 #include <filesystem>
 
 // A fresh directory that becomes the current one for its lifetime, so the
-// options file of a test lives where nothing else looks.
+// options file of a test lives where nothing else looks. Made under `base`,
+// the system's temporary directory unless told.
 class TempDirectory {
 public:
-    TempDirectory();
+    explicit TempDirectory(const std::filesystem::path& base = std::filesystem::temp_directory_path());
     ~TempDirectory();
     TempDirectory(const TempDirectory&) = delete;
     TempDirectory& operator=(const TempDirectory&) = delete;

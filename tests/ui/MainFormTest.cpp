@@ -1,6 +1,7 @@
 #include "QtPrinters.h"
 #include "EngineFixture.h"
 #include "LampShape.h"
+#include "LostMessages.h"
 #include "MainForm.h"
 #include "MessagePath.h"
 #include "MidiPorts.h"
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include <functional>
 
@@ -183,6 +185,23 @@ TEST_F(MainWindow, LampsFollowTrafficAndGoOutAtTheSecondTick)
     EXPECT_EQ((std::vector<bool>{false, true, false, false, false, true}), lampsLit());
     form->TimerTimer();
     EXPECT_EQ(std::vector<bool>(6, false), lampsLit());
+}
+
+// Where the mouse rests on the window, over a disabled check box too, and
+// while another window is active.
+TEST_F(MainWindow, ItsTooltipCountsTheLostMessagesAtEachTick)
+{
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    CountLostMessages(3);
+    form->TimerTimer();
+    auto* box = control<QCheckBox>("CheckBox12");
+    QTest::mouseMove(form->windowHandle(), box->geometry().center());
+    QTest::mouseMove(form->windowHandle(), box->geometry().center() + QPoint(1, 1));
+    EXPECT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible(); }, 3000));
+    EXPECT_EQ(QStringLiteral("MIDI messages lost: 3"), QToolTip::text());
+    QToolTip::hideText();
 }
 
 TEST_F(MainWindow, TheTimerTicksEvery300Milliseconds)

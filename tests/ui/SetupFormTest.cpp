@@ -182,6 +182,30 @@ TEST_F(SetupDialog, IsLaidOutAsDesigned)
     });
 }
 
+// A JACK port's full name can be wider than the screen: what tells two ports
+// of one device apart is at its end.
+TEST_F(SetupDialog, ALongNameKeepsItsStartAndEndAndShowsWholeOnHover)
+{
+    const QString longName = QStringLiteral("a2j:Midi Through [14] (capture): Midi Through Port-0, the one with "
+                                            "the longest name anybody ever gave a port, number 7");
+    InDeviceNames[2] = longName.toStdString();  // as a JACK service lists it
+    SelectInput(1, 2);
+    withDialog([&](TSetupForm* dialog) {
+        auto* list = child<QComboBox>(dialog, "Input1ComboBox");
+        EXPECT_EQ(longName, list->toolTip());
+        EXPECT_EQ(longName, list->itemData(2, Qt::ToolTipRole).toString());
+        const QString shown = list->itemText(2);
+        EXPECT_TRUE(shown.startsWith(QStringLiteral("a2j:Midi Through")) && shown.endsWith(QStringLiteral("number 7")) &&
+                    shown.contains(QChar(0x2026)))
+            << shown.toStdString();
+        list->showPopup();
+        const int popupWidth = list->view()->window()->width();
+        list->hidePopup();
+        EXPECT_GE(popupWidth, list->width());
+        EXPECT_LE(popupWidth, 2 * list->width() + 40);
+    });
+}
+
 TEST_F(SetupDialog, ShowsWhatIsOpenAndTheRoutingAndFiresNothing)
 {
     SelectInput(2, 2);
@@ -362,7 +386,7 @@ TEST_F(SetupDialog, ASaveThatCannotCreateTheFileLeavesTheDialogOpen)
     });
     EXPECT_TRUE(stillOpen);
     ASSERT_EQ(1u, user.shown.size());
-    EXPECT_EQ(QStringLiteral("Cannot create file Roraridov.opt."), user.shown[0].text);
+    EXPECT_EQ(QStringLiteral("Cannot create file Roraridov.opt: Is a directory."), user.shown[0].text);
     EXPECT_EQ(QMessageBox::Critical, user.shown[0].icon);
 }
 
