@@ -2,6 +2,7 @@
 
 #include "EngineHooks.h"
 #include "EventRing.h"
+#include "LostMessages.h"
 #include "MidiPorts.h"
 #include "SoundingNotes.h"
 
@@ -93,8 +94,12 @@ void RouteFromCapture(int n, uint32_t message, uintptr_t time)
     Route(n, message, [&](int k, uint32_t out, bool fromPressure) {
         lamps |= 1u << OutputPort(k);
         const MidiHandle handle = CaptureOutputs[k - 1].load();
-        if (handle && DeviceService->midiOutShortMsgNow(handle, out, time) == MMSYSERR_NOERROR)
+        if (!handle)
+            return;
+        if (DeviceService->midiOutShortMsgNow(handle, out, time) == MMSYSERR_NOERROR)
             TrackSent(n, k, out, fromPressure);
+        else
+            CountLostMessages();
     });
     LampRequests.fetch_or(lamps, std::memory_order_relaxed);
     PostWakeUp();
@@ -108,8 +113,9 @@ void RouteLongFromCapture(int n, const MidiLongMessage& sysex, uintptr_t time)
         if (!(mask & (1 << (k - 1))))
             continue;
         lamps |= 1u << OutputPort(k);
-        if (const MidiHandle handle = CaptureOutputs[k - 1].load())
-            DeviceService->midiOutLongMsgNow(handle, sysex.bytes, sysex.size, time);
+        const MidiHandle handle = CaptureOutputs[k - 1].load();
+        if (handle && DeviceService->midiOutLongMsgNow(handle, sysex.bytes, sysex.size, time) != MMSYSERR_NOERROR)
+            CountLostMessages();
     }
     LampRequests.fetch_or(lamps, std::memory_order_relaxed);
     PostWakeUp();
@@ -218,7 +224,10 @@ bool SendToOutput(int k, uint32_t message)
     LightLamp(port);
     if (OpenSelection[port] == 0)
         return false;
-    return DeviceService->midiOutShortMsg(DeviceHandles[port], message) == MMSYSERR_NOERROR;
+    if (DeviceService->midiOutShortMsg(DeviceHandles[port], message) == MMSYSERR_NOERROR)
+        return true;
+    CountLostMessages();
+    return false;
 }
 
 bool SendLongToOutput(int k, const uint8_t* bytes, uint32_t size)
@@ -227,7 +236,10 @@ bool SendLongToOutput(int k, const uint8_t* bytes, uint32_t size)
     LightLamp(port);
     if (OpenSelection[port] == 0)
         return false;
-    return DeviceService->midiOutLongMsg(DeviceHandles[port], bytes, size) == MMSYSERR_NOERROR;
+    if (DeviceService->midiOutLongMsg(DeviceHandles[port], bytes, size) == MMSYSERR_NOERROR)
+        return true;
+    CountLostMessages();
+    return false;
 }
 
 void DecayActivity()
