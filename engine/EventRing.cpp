@@ -108,7 +108,8 @@ bool PushLongEvent(uint32_t input, const uint8_t* bytes, uint32_t size)
         // The entry's room is looked at first, so that the bytes are never
         // stored without it.
         const uint32_t write = EventRing.WritePos.load(std::memory_order_relaxed);
-        const uint32_t free = (EventRing.ReadPos.load(std::memory_order_acquire) + EventRingSlots - write - 1) % EventRingSlots;
+        const uint32_t read = EventRing.ReadPos.load(std::memory_order_acquire);
+        const uint32_t free = (read + EventRingSlots - write - 1) % EventRingSlots;
         stored = free > ReleaseReserve && StoreLong(bytes, size) && StoreEntry(LongMessageEntry | input << 24, false);
         Unlock();
     }

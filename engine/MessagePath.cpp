@@ -43,6 +43,17 @@ void LightRequestedLamps()
     }
 }
 
+// Input n's routed outputs, in order.
+template <typename Send>
+void ForEachRoutedOutput(int n, Send&& send)
+{
+    const int32_t mask = RouteMaskOf(n);
+    for (int k = 1; k <= 3; ++k) {
+        if (mask & (1 << (k - 1)))
+            send(k);
+    }
+}
+
 // The routing rule, the same on either thread: pressure becomes a bend where
 // asked, then the message goes to each routed output in order.
 template <typename Send>
@@ -51,11 +62,7 @@ void Route(int n, uint32_t message, Send&& send)
     const uint8_t status = StatusOf(message);
     const bool fromPressure = PressureToBend(n) && (status & 0xF0) == 0xD0;
     const uint32_t out = fromPressure ? PressureToPitchBend(status, Data1Of(message)) : message;
-    const int32_t mask = RouteMaskOf(n);
-    for (int k = 1; k <= 3; ++k) {
-        if (mask & (1 << (k - 1)))
-            send(k, out, fromPressure);
-    }
+    ForEachRoutedOutput(n, [&](int k) { send(k, out, fromPressure); });
 }
 
 // A system exclusive message goes whole to every routed output, untouched.
@@ -63,11 +70,7 @@ void RouteLongEntry(int n)
 {
     static uint8_t bytes[MaxLongMessageBytes];
     const uint32_t size = PopLongMessage(bytes);
-    const int32_t mask = RouteMaskOf(n);
-    for (int k = 1; k <= 3; ++k) {
-        if (mask & (1 << (k - 1)))
-            SendLongToOutput(k, bytes, size);
-    }
+    ForEachRoutedOutput(n, [&](int k) { SendLongToOutput(k, bytes, size); });
 }
 
 void RouteEntry(uint32_t entry)
@@ -108,15 +111,12 @@ void RouteFromCapture(int n, uint32_t message, uintptr_t time)
 void RouteLongFromCapture(int n, const MidiLongMessage& sysex, uintptr_t time)
 {
     uint32_t lamps = 1u << InputPort(n);
-    const int32_t mask = RouteMaskOf(n);
-    for (int k = 1; k <= 3; ++k) {
-        if (!(mask & (1 << (k - 1))))
-            continue;
+    ForEachRoutedOutput(n, [&](int k) {
         lamps |= 1u << OutputPort(k);
         const MidiHandle handle = CaptureOutputs[k - 1].load();
         if (handle && DeviceService->midiOutLongMsgNow(handle, sysex.bytes, sysex.size, time) != MMSYSERR_NOERROR)
             CountLostMessages();
-    }
+    });
     LampRequests.fetch_or(lamps, std::memory_order_relaxed);
     PostWakeUp();
 }

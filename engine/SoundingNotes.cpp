@@ -143,7 +143,8 @@ void ReleaseChannels(std::atomic<uint16_t>& mine, uint16_t others, int output, R
         if ((bits & ~others & bit) && !SendToOutput(output, release(channel)))
             kept |= bit;
     }
-    mine.store(kept, Relaxed);
+    // Only what was looked at: a live input may have set more meanwhile.
+    mine.fetch_and(uint16_t(~(bits & ~kept)), Relaxed);
 }
 
 void CentreBends(Sounding& s, uint16_t others, int output)
@@ -160,14 +161,14 @@ void ReleaseSounding(int input, int output)
     CentreBends(s, others.bent, output);
     for (uint8_t channel = 0; channel < 16; ++channel) {
         for (int half = 0; half < 2; ++half) {
-            const uint64_t mine = s.notes[channel][half].load(Relaxed) & ~others.notes[channel][half];
+            const uint64_t seen = s.notes[channel][half].load(Relaxed);
             uint64_t kept = 0;
-            for (uint64_t bits = mine; bits; bits &= bits - 1) {
+            for (uint64_t bits = seen & ~others.notes[channel][half]; bits; bits &= bits - 1) {
                 const auto note = static_cast<uint8_t>(half * 64 + std::countr_zero(bits));
                 if (!SendToOutput(output, Message(0x80 | channel, note, 64)))
                     kept |= bits & -bits;
             }
-            s.notes[channel][half].store(kept, Relaxed);
+            s.notes[channel][half].fetch_and(~(seen & ~kept), Relaxed);
         }
     }
     // The pedals after the notes, as a player lets go of them.

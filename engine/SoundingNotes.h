@@ -20,8 +20,9 @@ void TrackSent(int input, int output, uint32_t message, bool fromPressure);
 
 // Sends note-off for every note input n holds on output k, a pedal release
 // where a pedal is down, and a centred bend where it bent from pressure;
-// forgets what was handed over (a refused send stays for the next release). What another input still holds there (the same note, pedal
-// or bent channel) is left sounding for that input to let go.
+// forgets what was handed over (a refused send stays for the next release).
+// What another input still holds there (the same note, pedal or bent
+// channel) is left sounding for that input to let go.
 void ReleaseSounding(int input, int output);
 
 // Every input's notes on output k (before the output closes), each once.

@@ -26,6 +26,18 @@ int JackDeviceService::Process(jack_nframes_t frames, void* self)
     return 0;
 }
 
+namespace {
+
+// What an output held back: the message's size, and how many bytes of the
+// main thread's queue had been given to it by then (those go first).
+struct HeldHeader {
+    uint64_t after;
+    uint32_t size;
+    uint32_t unused;
+};
+
+}  // namespace
+
 void JackDeviceService::beginOutput(JackPort& out, jack_nframes_t frames)
 {
     jack_port_t* port = out.port.load(std::memory_order_seq_cst);
@@ -35,42 +47,46 @@ void JackDeviceService::beginOutput(JackPort& out, jack_nframes_t frames)
     void* buffer = jack_port_get_buffer(port, frames);
     jack_midi_clear_buffer(buffer);
     out.cycleBuffer = buffer;
+    out.cycleCapacity = jack_midi_max_event_size(buffer);
     out.cycleFrame = 0;
     out.cycleEvents = 0;
-    // What this output held back goes first; the main thread's queue only
-    // once nothing older is left.
-    if (!writeHeld(out))
-        return;
-    uint32_t packed;
-    // A backlog (the releases of a cut route) goes out over several cycles.
-    while (out.cycleEvents < QueuedPerCycle && jack_ringbuffer_read_space(out.outgoing) >= sizeof packed) {
-        jack_ringbuffer_peek(out.outgoing, reinterpret_cast<char*>(&packed), sizeof packed);
-        uint8_t bytes[3];
-        const size_t length = UnpackShortMessage(packed, bytes);
-        // What does not fit this cycle's buffer waits for the next one.
-        if (length && jack_midi_event_write(buffer, 0, bytes, length) != 0)
-            break;
-        jack_ringbuffer_read_advance(out.outgoing, sizeof packed);
-        ++out.cycleEvents;
-    }
+    writeWaiting(out);
 }
 
-// Writes what the output held back, whole messages in order, at the cycle's
-// first frame; returns whether nothing is left held.
-bool JackDeviceService::writeHeld(JackPort& out)
+// What waits goes out first, at the cycle's first frame, in the order it was
+// given: the messages this output held back and the main thread's queue (a
+// backlog such as the releases of a cut route) merged. Stops where this
+// cycle's buffer or its share of events is full; the rest waits again.
+void JackDeviceService::writeWaiting(JackPort& out)
 {
-    uint32_t size;
-    while (jack_ringbuffer_peek(out.held, reinterpret_cast<char*>(&size), sizeof size) == sizeof size) {
-        if (out.cycleEvents >= EventsPerCycle)
-            return false;
-        jack_midi_data_t* place = jack_midi_event_reserve(out.cycleBuffer, 0, size);
-        if (!place)
-            return false;
-        jack_ringbuffer_read_advance(out.held, sizeof size);
-        jack_ringbuffer_read(out.held, reinterpret_cast<char*>(place), size);
+    while (out.cycleEvents < EventsPerCycle) {
+        HeldHeader head;
+        const bool held = jack_ringbuffer_peek(out.held, reinterpret_cast<char*>(&head), sizeof head) == sizeof head;
+        uint32_t packed;
+        const bool queued = jack_ringbuffer_peek(out.outgoing, reinterpret_cast<char*>(&packed), sizeof packed) ==
+                            sizeof packed;
+        if (held && (!queued || head.after <= out.queuedTaken)) {
+            jack_midi_data_t* place = jack_midi_event_reserve(out.cycleBuffer, 0, head.size);
+            // One that could not fit even an empty buffer would wait for ever.
+            if (!place && out.cycleEvents > 0)
+                return;
+            jack_ringbuffer_read_advance(out.held, sizeof head);
+            if (place)
+                jack_ringbuffer_read(out.held, reinterpret_cast<char*>(place), head.size);
+            else
+                jack_ringbuffer_read_advance(out.held, head.size);
+        } else if (queued) {
+            uint8_t bytes[3];
+            const size_t length = UnpackShortMessage(packed, bytes);
+            if (length && jack_midi_event_write(out.cycleBuffer, 0, bytes, length) != 0)
+                return;
+            jack_ringbuffer_read_advance(out.outgoing, sizeof packed);
+            out.queuedTaken += sizeof packed;
+        } else {
+            return;
+        }
         ++out.cycleEvents;
     }
-    return true;
 }
 
 // Hands every event of this cycle to the capture callbacks, all inputs
@@ -149,14 +165,17 @@ MmResult JackDeviceService::midiOutLongMsgNow(MidiHandle handle, const uint8_t* 
 
 // One whole message to this cycle's buffer, at the frame it arrived at (as
 // a direct connection keeps it) but never before what the output already
-// carries; or, where the buffer cannot take it now or older messages are
-// still held back, held whole for the next cycle, so that nothing is cut
-// and nothing overtakes.
+// carries; or, where the buffer cannot take it now or anything older still
+// waits, held whole for a later cycle, so that nothing is cut and nothing
+// overtakes. One larger than the port can ever carry in a cycle is refused.
 MmResult JackDeviceService::writeNow(JackPort& out, const uint8_t* bytes, uint32_t size, uintptr_t time)
 {
     if (!out.cycleBuffer)
         return MMSYSERR_NODRIVER;
-    if (jack_ringbuffer_read_space(out.held) == 0 && out.cycleEvents < EventsPerCycle) {
+    if (size > out.cycleCapacity)
+        return MMSYSERR_INVALPARAM;
+    const size_t queued = jack_ringbuffer_read_space(out.outgoing);
+    if (jack_ringbuffer_read_space(out.held) == 0 && queued == 0 && out.cycleEvents < EventsPerCycle) {
         jack_nframes_t frame = static_cast<jack_nframes_t>(time) - m_cycleStart;
         if (frame >= m_cycleFrames)
             frame = m_cycleFrames - 1;
@@ -168,9 +187,10 @@ MmResult JackDeviceService::writeNow(JackPort& out, const uint8_t* bytes, uint32
             return MMSYSERR_NOERROR;
         }
     }
-    if (jack_ringbuffer_write_space(out.held) < sizeof size + size)
+    const HeldHeader head{out.queuedTaken + queued, size, 0};
+    if (jack_ringbuffer_write_space(out.held) < sizeof head + size)
         return MMSYSERR_NOMEM;
-    jack_ringbuffer_write(out.held, reinterpret_cast<const char*>(&size), sizeof size);
+    jack_ringbuffer_write(out.held, reinterpret_cast<const char*>(&head), sizeof head);
     jack_ringbuffer_write(out.held, reinterpret_cast<const char*>(bytes), size);
     return MMSYSERR_NOERROR;
 }

@@ -39,16 +39,20 @@ struct JackPort {
     // message that spans events above all.
     std::unique_ptr<MidiInputReader> reader;
     jack_ringbuffer_t* outgoing = nullptr;  // outputs: packed messages from midiOutShortMsg
-    // Outputs, written and read by the process thread only (the main thread
-    // reads its size): what this output could not take in its cycle, kept
-    // whole and in order for the next, as a 4-byte size and the bytes.
+    // Outputs, written and read by the process thread (the main thread reads
+    // its size, and empties it only while the port is unregistered): what
+    // this output could not take in its cycle, kept whole and in order for a
+    // later one.
     jack_ringbuffer_t* held = nullptr;
     // Process thread only, outputs: this cycle's buffer (null outside a
-    // cycle or while the port is not registered), the events written to it
-    // and the frame of the last one.
+    // cycle or while the port is not registered), the largest event it can
+    // take, the events written to it and the frame of the last one; and the
+    // bytes taken from `outgoing` this run, which orders it with `held`.
     void* cycleBuffer = nullptr;
+    size_t cycleCapacity = 0;
     uint32_t cycleEvents = 0;
     jack_nframes_t cycleFrame = 0;
+    uint64_t queuedTaken = 0;
     // Main thread only.
     bool inUse = false;
     std::string peer;  // full name of the device this port serves
@@ -90,10 +94,8 @@ constexpr size_t PortNewsRoom = 1024;
 constexpr size_t PortsPerDirection = 8;
 // Events written to one port in one cycle, at most. PipeWire's libjack drops
 // a whole cycle that carries more than about 1,365, whatever the period;
-// jackd takes more. What the main thread queued may use part of it; the rest
-// is for what the inputs bring this cycle.
+// jackd takes more.
 constexpr uint32_t EventsPerCycle = 512;
-constexpr uint32_t QueuedPerCycle = 256;
 // Room for what an output could not take this cycle: two of the longest
 // system exclusive messages and the notes around them.
 constexpr size_t HeldBytes = 2 * MaxLongMessageBytes + 16 * 1024;
@@ -149,7 +151,7 @@ private:
     static void PortRenamed(jack_port_id_t, const char*, const char*, void* self);
 
     void beginOutput(JackPort& out, jack_nframes_t frames);
-    bool writeHeld(JackPort& out);
+    void writeWaiting(JackPort& out);
     MmResult writeNow(JackPort& out, const uint8_t* bytes, uint32_t size, uintptr_t time);
     MmResult midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t time) override;
     void receiveInputs(jack_nframes_t frames);
