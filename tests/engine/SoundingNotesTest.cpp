@@ -204,19 +204,12 @@ TEST_P(RandomSession, LeavesNothingSounding)
     std::optional<NoticeScope> notice;
     for (int step = 0; step < 300; ++step) {
         const int n = 1 + static_cast<int>(random() % 3);
-        switch (random() % 8) {
-        case 0:
-            SetRouting(n, static_cast<int32_t>(random() % 8), random() % 2, false);
-            break;
-        case 1:
-            SelectOutput(n, n);
-            break;
-        case 2:
-            notice.reset();
-            if (random() % 2)
-                notice.emplace();
-            break;
-        default:
+        if (!RandomUserChange(random, n, [](int k) { SelectOutput(k, k); })) {
+            if (random() % 4 == 0) {
+                notice.reset();
+                if (random() % 2)
+                    notice.emplace();
+            }
             for (int i = 0; i < 10; ++i) {
                 const std::vector<uint8_t> bytes = RandomPlayerMessage(random);
                 fake.deliver(n - 1, Msg(bytes[0], bytes[1], bytes.size() > 2 ? bytes[2] : 0));

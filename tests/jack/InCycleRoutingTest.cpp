@@ -169,14 +169,7 @@ TEST_F(OverJack, ARandomSessionLeavesNothingSounding)
         ASSERT_TRUE(Prime(*keys[n - 1], {synths[n - 1]}));
     for (int step = 0; step < 80; ++step) {
         const int n = 1 + static_cast<int>(random() % 3);
-        switch (random() % 8) {
-        case 0:
-            SetRouting(n, static_cast<int32_t>(random() % 8), random() % 2, false);
-            break;
-        case 1:
-            SelectOutput(n, OutputOf(*synths[n - 1]));
-            break;
-        default:
+        if (!RandomUserChange(random, n, [&](int k) { SelectOutput(k, OutputOf(*synths[k - 1])); })) {
             for (int i = 0; i < 20; ++i)
                 keys[n - 1]->play(RandomPlayerMessage(random));
         }

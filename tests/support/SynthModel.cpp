@@ -1,5 +1,7 @@
 #include "SynthModel.h"
 
+#include "SoundingNotes.h"
+
 void SynthModel::hear(const std::vector<uint8_t>& bytes)
 {
     if (bytes.size() < 2)
@@ -58,5 +60,19 @@ std::vector<uint8_t> RandomPlayerMessage(std::mt19937& random)
         return {static_cast<uint8_t>(0x80 | channel), static_cast<uint8_t>(60 + pick(12)), 64};
     default:
         return {static_cast<uint8_t>(0x90 | channel), static_cast<uint8_t>(60 + pick(12)), static_cast<uint8_t>(1 + pick(127))};
+    }
+}
+
+bool RandomUserChange(std::mt19937& random, int n, const std::function<void(int)>& reopen)
+{
+    switch (random() % 8) {
+    case 0:
+        SetRouting(n, static_cast<int32_t>(random() % 8), random() % 2, false);
+        return true;
+    case 1:
+        reopen(n);
+        return true;
+    default:
+        return false;
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,3 +25,8 @@ private:
 // sostenuto pedals, channel pressure, on a few channels and notes so that
 // inputs meet on them.
 std::vector<uint8_t> RandomPlayerMessage(std::mt19937& random);
+
+// A change a user makes while playing, for input or output n: input n's
+// routing set anew, or output n reopened through `reopen(n)`. Returns false,
+// changing nothing, for a step the caller gives to the player instead.
+bool RandomUserChange(std::mt19937& random, int n, const std::function<void(int)>& reopen);
