@@ -32,11 +32,13 @@ protected:
     void SetUp() override { startServer(256); }
 
     // Each test starts with a server of its own; one that needs another
-    // period starts it again before its first client.
+    // period starts it again before its first client. jackd runs realtime,
+    // so that a machine busy with other work does not make the clients miss
+    // cycles (and their messages).
     void startServer(int period)
     {
         server.reset();
-        server = std::make_unique<JackServer>(period);
+        server = std::make_unique<JackServer>(period, true);
         ASSERT_TRUE(server->running()) << server->failure();
         ResetEngine();
         Notices.clear();
