@@ -146,13 +146,15 @@ int JackPeer::Process(jack_nframes_t frames, void* self)
         void* buffer = jack_port_get_buffer(peer->m_out, frames);
         jack_midi_clear_buffer(buffer);
         JackPeerRecord record;
+        jack_nframes_t last = 0;  // JACK takes a cycle's events in time order only
         for (int written = 0; written < MostPerCycle &&
                                jack_ringbuffer_peek(peer->m_toPlay, reinterpret_cast<char*>(&record), sizeof record) ==
                                    sizeof record;
              ++written) {
             if (jack_ringbuffer_read_space(peer->m_toPlay) < sizeof record + record.size)
                 break;  // its bytes are still being queued
-            const jack_nframes_t at = std::min(record.frame, frames - 1);
+            const jack_nframes_t at = std::max(last, std::min(record.frame, frames - 1));
+            last = at;
             jack_midi_data_t* place = jack_midi_event_reserve(buffer, at, record.size);
             if (!place)
                 break;
