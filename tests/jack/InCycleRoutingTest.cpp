@@ -142,11 +142,14 @@ TEST_F(OverJack, HeldNotesAreAllLetGoAtALongPeriodAndAtAShortOne)
         startRouter();
         Route(keys, 1, synth, 1);
         ASSERT_TRUE(Prime(keys, {&synth}));
-        for (int i = 0; i < 1500; ++i)
+        // More than PipeWire carries in one cycle at the long period; over
+        // the 512 a cycle takes at the short one.
+        const int notes = closing ? 1000 : 1500;
+        for (int i = 0; i < notes; ++i)
             keys.play({static_cast<uint8_t>(0x90 | (i / 128)), static_cast<uint8_t>(i % 128), 100});
         // A cycle a loaded machine made a client miss loses its notes; the
         // ones that sounded must all be let go.
-        ASSERT_TRUE(WaitFor([&] { return synth.received().size() >= 1400; }, 10000));
+        ASSERT_TRUE(WaitFor([&] { return synth.received().size() >= size_t(notes) * 9 / 10; }, 10000));
         Settle(synth);
         const size_t sounding = synth.received().size();
         size_t expected = 2 * sounding;
