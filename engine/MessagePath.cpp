@@ -54,6 +54,13 @@ void ForEachRoutedOutput(int n, Send&& send)
     }
 }
 
+// Capture thread: the main thread lights these lamps when it next wakes.
+void LightFromCapture(uint32_t lamps)
+{
+    LampRequests.fetch_or(lamps, std::memory_order_relaxed);
+    PostWakeUp();
+}
+
 // The routing rule, the same on either thread: pressure becomes a bend where
 // asked, then the message goes to each routed output in order.
 template <typename Send>
@@ -104,8 +111,7 @@ void RouteFromCapture(int n, uint32_t message, uintptr_t time)
         else
             CountLostMessages();
     });
-    LampRequests.fetch_or(lamps, std::memory_order_relaxed);
-    PostWakeUp();
+    LightFromCapture(lamps);
 }
 
 void RouteLongFromCapture(int n, const MidiLongMessage& sysex, uintptr_t time)
@@ -117,8 +123,7 @@ void RouteLongFromCapture(int n, const MidiLongMessage& sysex, uintptr_t time)
         if (handle && DeviceService->midiOutLongMsgNow(handle, sysex.bytes, sysex.size, time) != MMSYSERR_NOERROR)
             CountLostMessages();
     });
-    LampRequests.fetch_or(lamps, std::memory_order_relaxed);
-    PostWakeUp();
+    LightFromCapture(lamps);
 }
 
 // Whole system exclusive messages only: the services put them together.

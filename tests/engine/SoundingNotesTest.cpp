@@ -155,13 +155,6 @@ TEST_F(StuckNotes, OnlyWhatTheDeviceTookIsRecorded)
     EXPECT_EQ((Messages{Msg(0x80, 61, 64)}), fake.sent(0));
 }
 
-TEST_F(StuckNotes, ASostenutoPedalIsReleasedAfterTheNotes)
-{
-    route(0, {Msg(0x90, 60, 100), Msg(0xB0, 66, 127), Msg(0x80, 60, 0), Msg(0x91, 62, 100), Msg(0xB1, 66, 127)});
-    SetRouting(1, 2, false, false);
-    EXPECT_EQ((Messages{Msg(0x81, 62, 64), Msg(0xB0, 66, 0), Msg(0xB1, 66, 0)}), fake.sent(0));
-}
-
 // While a notice is up nothing drains: a clock fills the ring, yet the
 // note-off behind it gets in, and where even releases no longer fit the
 // input's notes are released once the ring is drained.

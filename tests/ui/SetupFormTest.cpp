@@ -278,22 +278,6 @@ TEST_F(SetupDialog, AFailedOpenFallsBackToWhatIsReallyOpen)
     EXPECT_EQ(0, OpenSelection[OutputPort(2)]);
 }
 
-TEST_F(SetupDialog, AFailedCloseShowsTheDeviceStillOpen)
-{
-    SelectOutput(1, 1);
-    fake.failNextClose(FakeDeviceService::Kind::Output, 0, MIDIERR_STILLPLAYING);
-    NoticeCatcher user;
-    withDialog([&](TSetupForm* dialog) {
-        auto* list = child<QComboBox>(dialog, "Out1ComboBox");
-        list->setFocus();
-        QTest::keyClick(list, Qt::Key_Home);  // Synth A -> none, but its queue cannot leave
-        EXPECT_EQ(QStringLiteral("Synth A"), list->currentText());
-    });
-    ASSERT_EQ(1u, user.shown.size());
-    EXPECT_EQ(QStringLiteral("Errorr: Buffers are still in the queue."), user.shown[0].text);
-    EXPECT_EQ(1, OpenSelection[OutputPort(1)]);
-}
-
 TEST_F(SetupDialog, ClosingOutputOneLeavesOnlyItsLamp)
 {
     SelectInput(1, 1);
