@@ -87,6 +87,7 @@ int RunHeadless(const QString& directory, ServiceChoice service)
     else
         SetWakeUpTarget(nullptr);
     ReleaseDeviceService();
+    ReleaseRunLock();
     EngineHooks.ShowErrorNotice = nullptr;
     return result;
 }

@@ -54,3 +54,14 @@ void SaveOptions()
         break;
     }
 }
+
+void TakeRunLock()
+{
+    if (TakeRunLockFile(RunLockFileName) == RunLock::HeldElsewhere)
+        throw FileFailure("Another copy is already running in this directory");
+}
+
+void ReleaseRunLock()
+{
+    ReleaseRunLockFile();
+}
