@@ -1,5 +1,8 @@
 #pragma once
 
+#include "SavedDeviceNames.h"
+
+#include <cstdint>
 #include <stdexcept>
 
 // The options file: the 44-byte image of the settings record, in the
@@ -24,6 +27,11 @@ void LoadOptions();
 // after the file's name; the old file is then, as after a short write, left
 // exactly as it was.
 void SaveOptions();
+
+// The same save, the one writer of both files, for devices chosen without
+// opening them: `selections` and their full `names` (empty for none) in
+// port order.
+void SaveSettings(const int32_t (&selections)[PortCount], const SavedDeviceNames& names);
 
 // Claims the options file of the current directory for this run: two copies
 // on one file would both open its devices and every message would arrive
