@@ -73,7 +73,7 @@ int RunHeadless(const QString& directory, ServiceChoice service)
             if (DeviceService->serviceName().empty())
                 WriteLine(ApplicationTitle(), QString::fromStdString(NoServiceWords()) + QLatin1Char('.'));
         });
-        // Standard output: a log that keeps both tells this from a fault.
+        // On standard output, apart from the notices: news, not a fault.
         std::printf("%s: %s\n", ApplicationTitle().toLocal8Bit().constData(), OpenedDevicesLine().c_str());
         std::fflush(stdout);
         LossWatch losses;
