@@ -9,6 +9,7 @@
 
 void StartEngine(QObject& hook, ServiceChoice service, const std::function<void()>& loaded)
 {
+    TakeRunLock();
     EnumerateDevices(service);
     QCoreApplication::instance()->installEventFilter(&hook);
     LoadOptions();

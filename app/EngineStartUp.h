@@ -7,7 +7,8 @@
 class QObject;
 
 // The engine's steps of start-up, shared by the window and the headless
-// program, in this order: the device lists, on the service chosen; `hook`
+// program, in this order: the run lock on the directory's options file;
+// the device lists, on the service chosen; `hook`
 // (the message hook of the main loop) installed on the application, before
 // any port opens so that no wake-up goes unheard; the options file and the
 // saved device names; `loaded`, while nothing is open yet; the saved

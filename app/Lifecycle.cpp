@@ -6,6 +6,7 @@
 #include "MainForm.h"
 #include "MidiPorts.h"
 #include "Notices.h"
+#include "OptionsFile.h"
 #include "QuitSignals.h"
 #include "SetupForm.h"
 #include "StartScreen.h"
@@ -48,6 +49,7 @@ int RunProgram(ServiceChoice service)
     // The service's threads may post to the window's wake-up event until the
     // service is gone; an input still open keeps both alive.
     ReleaseDeviceService();
+    ReleaseRunLock();
     if (InputStillOpen())
         form.release();  // a capture thread may still wake it
     form.reset();

@@ -10,4 +10,6 @@ bool QuitSignals::received()
     return false;
 }
 
+void QuitSignals::take() {}
+
 void QuitSignals::quit() {}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 MidiDeviceService* DeviceService = nullptr;
 
@@ -66,3 +67,10 @@ MmResult MidiDeviceService::midiOutLongMsgNow(MidiHandle, const uint8_t*, uint32
 }
 
 void MidiDeviceService::waitForCapture() {}
+
+MidiDeviceService* MidiDeviceService::describe(std::string name, bool answered)
+{
+    m_serviceName = std::move(name);
+    m_answered = answered;
+    return this;
+}

@@ -146,6 +146,18 @@ public:
     // returns whether the device lists changed.
     virtual void setChangeNotifier(void (*notify)());
     virtual bool update();
+
+    // For people, as OpenSystemDeviceService found it: the service's name
+    // ("JACK", "ALSA sequencer", "winmm"), empty for the stand-in used when
+    // none answered; and whether its server answered then (JACK, when named,
+    // may begin by waiting for one).
+    const std::string& serviceName() const { return m_serviceName; }
+    bool answered() const { return m_answered; }
+    MidiDeviceService* describe(std::string name, bool answered);
+
+private:
+    std::string m_serviceName;
+    bool m_answered = false;
 };
 
 // The backend the engine calls. Chosen once per run by OpenSystemDeviceService,

@@ -5,6 +5,6 @@
 MidiDeviceService* OpenSystemDeviceService(ServiceChoice)
 {
     if (MidiDeviceService* coreMidi = OpenAlsaDeviceService("Roraridov"))
-        return coreMidi;
+        return coreMidi->describe("CoreMIDI", true);
     return new NullDeviceService;
 }

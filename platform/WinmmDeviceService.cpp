@@ -316,5 +316,5 @@ void CALLBACK Trampoline(HMIDIIN handle, UINT message, DWORD_PTR slot, DWORD_PTR
 
 MidiDeviceService* OpenSystemDeviceService(ServiceChoice)
 {
-    return new WinmmDeviceService;  // the only one there is
+    return (new WinmmDeviceService)->describe("winmm", true);  // the only one there is
 }

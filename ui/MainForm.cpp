@@ -4,6 +4,7 @@
 #include "LampShape.h"
 #include "LostMessages.h"
 #include "MessagePath.h"
+#include "Panic.h"
 #include "Pictures.h"
 #include "RoutingSettings.h"
 #include "SetupForm.h"
@@ -205,6 +206,8 @@ void TMainForm::FormKeyDown(int key)
         close();
     else if (key == VirtualKeyF2 && OpenSetupDialog)
         OpenSetupDialog(this);
+    else if (key == VirtualKeyF9)
+        SendPanic();
 }
 
 void TMainForm::TimerTimer()

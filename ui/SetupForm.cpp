@@ -5,6 +5,7 @@
 #include "MidiPorts.h"
 #include "Notices.h"
 #include "OptionsFile.h"
+#include "Panic.h"
 #include "RoutingSettings.h"
 #include "SoundingNotes.h"
 #include "VirtualKeys.h"
@@ -269,6 +270,8 @@ void TSetupForm::FormKeyDown(int key)
 {
     if (key == VirtualKeyEscape || key == VirtualKeyF2)
         done(QDialog::Accepted);
+    else if (key == VirtualKeyF9)
+        SendPanic();
 }
 
 bool TSetupForm::eventFilter(QObject* watched, QEvent* event)

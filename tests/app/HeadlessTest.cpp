@@ -14,6 +14,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <cstring>
 #include <fstream>
 #include <spawn.h>
 #include <sstream>
@@ -44,11 +45,14 @@ std::string Read(const std::filesystem::path& file)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Its standard output and error go to files in the current directory.
+// Its standard output and error go to files in the current directory,
+// named after `name` so that copies running side by side keep theirs apart.
 class Program {
 public:
-    explicit Program(std::vector<std::string> arguments, const char* workingDirectory = nullptr)
-        : m_out(std::filesystem::current_path() / "program.out"), m_err(std::filesystem::current_path() / "program.err")
+    explicit Program(std::vector<std::string> arguments, const char* workingDirectory = nullptr,
+                     const std::string& name = "program")
+        : m_out(std::filesystem::current_path() / (name + ".out")),
+          m_err(std::filesystem::current_path() / (name + ".err"))
     {
         arguments.insert(arguments.begin(), RORARIDOV_PROGRAM);
         std::vector<char*> argv;
@@ -231,7 +235,7 @@ TEST(CommandLine, AnswersWithoutADisplay)
         {{"--help"}, 0, "", ""},
         {{"--version"}, 0, "Roraridov " RORARIDOV_VERSION "\n", ""},
         {{"--frobnicate"}, 2, "", "Roraridov: unknown option '--frobnicate'\n\nUsage: "},
-        {{"--directory", "."}, 2, "", "Roraridov: option '--directory' needs '--headless'\n"},
+        {{"--directory", "."}, 2, "", "Roraridov: option '--directory' needs '--headless', '--list-devices', "},
         {{"--service", "winmm"}, 2, "", "Roraridov: option '--service' takes jack|alsa, not 'winmm'\n"},
     };
     for (const auto& c : cases) {
@@ -246,3 +250,99 @@ TEST(CommandLine, AnswersWithoutADisplay)
 }
 
 }  // namespace
+
+// A box set up over ssh: the devices listed, two ports and a route saved
+// from the command line, then the service started on them plays. SIGUSR1
+// sends the panic; a second copy in the same directory is refused (it would
+// double every note), one in another directory is not.
+TEST_F(Headless, IsSetUpFromTheCommandLineAndRoutesAnswersThePanicAndRefusesASecondCopy)
+{
+    ASSERT_TRUE(server.running());
+    Program list({"--list-devices"});
+    ASSERT_EQ(0, list.wait()) << list.err();
+    std::istringstream lines(list.out());
+    // Where they stand in the lists, as the options file counts them.
+    int32_t keysAt = 0, synthAt = 0, inputs = 0, outputs = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("input\t") && ++inputs && line == "input\t" + keys.keyboardPort())
+            keysAt = inputs;
+        if (line.starts_with("output\t") && ++outputs && line == "output\t" + synth.synthPort())
+            synthAt = outputs;
+    }
+    ASSERT_TRUE(keysAt > 0 && synthAt > 0) << list.out();
+    EXPECT_TRUE(list.out().ends_with("\n\ninput 1: none\ninput 2: none\ninput 3: none\n"
+                                     "output 1: none\noutput 2: none\noutput 3: none\n"));
+
+    Program save({"--input", "1=" + keys.keyboardPort(), "--output=2=" + synth.synthPort(), "--route", "1=2", "--save"});
+    ASSERT_EQ(0, save.wait()) << save.err();
+    Program show({"--show"});
+    EXPECT_EQ(0, show.wait());
+    EXPECT_EQ("input 1: " + keys.keyboardPort() + "; to output 2; AT to PB off; Ch Voice Only off\n"
+              "input 2: none; to no output; AT to PB off; Ch Voice Only off\n"
+              "input 3: none; to no output; AT to PB off; Ch Voice Only off\n"
+              "output 1: none\noutput 2: " + synth.synthPort() + "\noutput 3: none\n",
+              show.out());
+    TRoutingOptions expected{};
+    expected.InSelect[0] = keysAt;
+    expected.OutSelect[1] = synthAt;
+    expected.RouteMask[0] = 2;
+    const std::string saved = Read(OptionsFileName);
+    EXPECT_TRUE(saved.size() == sizeof expected && memcmp(saved.data(), &expected, sizeof expected) == 0);
+    EXPECT_EQ(keys.keyboardPort() + "\n\n\n\n" + synth.synthPort() + "\n\n", Read(DeviceNamesFileName));
+
+    Program program({"--headless"}, nullptr, "service");
+    ASSERT_TRUE(Poll([&] { return program.out().ends_with("\n"); }, 5000));
+    EXPECT_EQ("Roraridov: MIDI service JACK; input 1 \"" + keys.keyboardPort() + "\", input 2 none, input 3 none; "
+              "output 1 none, output 2 \"" + synth.synthPort() + "\", output 3 none\n",
+              program.out());
+    ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
+    keys.play({0x90, 60, 100});
+    ASSERT_TRUE(Poll([&] { return synth.received().size() == 1; }, 5000));
+    program.signal(SIGUSR1);
+    ASSERT_TRUE(Poll([&] { return synth.received().size() == 34; }, 5000)) << synth.received().size();
+    const std::vector<Bytes> heard = Heard(synth);
+    EXPECT_EQ((std::vector<Bytes>{{0x90, 60, 100}, {0x80, 60, 64}, {0xB0, 123, 0}, {0xB0, 121, 0}}),
+              std::vector<Bytes>(heard.begin(), heard.begin() + 4));
+    EXPECT_EQ((Bytes{0xBF, 121, 0}), heard.back());
+
+    Program second({"--headless"}, nullptr, "second");
+    EXPECT_EQ(1, second.wait());
+    EXPECT_EQ("Roraridov: Another copy is already running in this directory.\n", second.err());
+    std::filesystem::create_directory("elsewhere");
+    Program elsewhere({"--headless", "--directory", "elsewhere"}, nullptr, "elsewhere");
+    EXPECT_TRUE(Poll([&] { return elsewhere.out().ends_with("\n"); }, 5000));
+    elsewhere.signal(SIGTERM);
+    EXPECT_EQ(0, elsewhere.wait());
+
+    program.signal(SIGTERM);
+    EXPECT_EQ(0, program.wait());
+    EXPECT_EQ("", program.err());
+}
+
+// An unknown device or a mistyped option saves nothing, not even the
+// changes that were right: both files stay as they were, byte for byte.
+TEST_F(Headless, AMistakeOnTheCommandLineSavesNothing)
+{
+    ASSERT_TRUE(server.running());
+    WriteOptionsFile({1, 0, 0, 1, 0, 0}, 1);
+    std::ofstream(DeviceNamesFileName) << "keys:out\n\n\nsynth:in\n\n\n";
+    const std::string options = Read(OptionsFileName), names = Read(DeviceNamesFileName);
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"--route", "2=1", "--input", "2=kyes:out", "--save"},
+         1,
+         "Roraridov: input 2: no device \"kyes:out\"; close matches: \"keys:out\"\nRoraridov: nothing saved.\n"},
+        {{"--route", "2=1", "--route", "1=1,4", "--save"}, 2, "Roraridov: option '--route' takes N=OUTPUTS"},
+    };
+    for (const auto& c : cases) {
+        Program program(c.arguments);
+        EXPECT_EQ(c.status, program.wait());
+        EXPECT_TRUE(program.err().starts_with(c.err)) << program.err();
+        EXPECT_EQ(options, Read(OptionsFileName));
+        EXPECT_EQ(names, Read(DeviceNamesFileName));
+        EXPECT_EQ(4, std::distance(std::filesystem::directory_iterator("."), {}));  // no file left beside them
+    }
+}
