@@ -9,21 +9,24 @@ std::string ClientOf(const std::string& portName)
     return portName.substr(0, portName.find(':'));
 }
 
-bool Listed(const ListedPorts& ports, const std::string& name)
-{
-    return std::any_of(ports.begin(), ports.end(), [&](const ListedPort& port) { return port.name == name; });
-}
-
 // The device whose port this is, under a name not seen before: a rename
-// keeps the port and its client, and the old name is gone. The new name
-// may be read before the rename is heard of, so the port decides; the
-// caller has made sure it was not created anew in the meantime.
+// keeps the port and its client, and the old name is gone (but for ports of
+// that name already placed on other devices). The new name may be read
+// before the rename is heard of, so the port decides; the caller has made
+// sure it was not created anew in the meantime.
 int64_t RenamedDevice(const DeviceList& devices, const std::vector<bool>& taken, const ListedPorts& now,
-                      const ListedPort& port)
+                      const std::vector<int64_t>& placed, const ListedPort& port)
 {
+    const auto listedElsewhere = [&](const std::string& name) {
+        for (size_t p = 0; p < now.size(); ++p) {
+            if (placed[p] < 0 && now[p].name == name)
+                return true;
+        }
+        return false;
+    };
     for (size_t i = 0; i < devices.keys.size(); ++i) {
         if (!taken[i] && devices.keys[i] == port.key && ClientOf(devices.names[i]) == ClientOf(port.name) &&
-            !Listed(now, devices.names[i]))
+            !listedElsewhere(devices.names[i]))
             return static_cast<int64_t>(i);
     }
     return -1;
@@ -106,7 +109,7 @@ bool RefreshDeviceList(DeviceList& devices, const ListedPorts& now, const std::f
         const ListedPort& port = now[p];
         int64_t at = FreeDeviceNamed(devices, taken, port.name);
         if (at < 0 && !fresh[p])
-            at = RenamedDevice(devices, taken, now, port);
+            at = RenamedDevice(devices, taken, now, placed, port);
         if (at >= 0 && devices.names[static_cast<size_t>(at)] != port.name) {
             Rename(devices, static_cast<size_t>(at), port.name, links);
         } else if (at < 0) {
@@ -122,6 +125,7 @@ bool RefreshDeviceList(DeviceList& devices, const ListedPorts& now, const std::f
             Arrive(devices, static_cast<size_t>(at), links);
         }
         changed = true;
+        placed[p] = at;
         taken[static_cast<size_t>(at)] = true;
         keys[static_cast<size_t>(at)] = port.key;
     }
