@@ -152,18 +152,27 @@ MmResult AlsaDeviceService::queue(MidiHandle handle, const uint8_t* bytes, uint3
 }
 
 // Every message a send accepted goes out before the port goes: the note-offs
-// sent just before a close above all. Then the pass that sent the last of
-// them must end.
+// sent just before a close above all. Waits as long as what waits shrinks,
+// however long (system exclusive leaves at a cable's pace); false when the
+// sequencer takes nothing for a while.
 bool AlsaDeviceService::letQueueOut(AlsaPort& out)
 {
-    const auto deadline = Clock::now() + LetOutPatience;
-    const auto allOut = [&] { return out.queue->readable() == 0 && m_unsent.load(std::memory_order_seq_cst) == 0; };
+    const auto waiting = [&] {
+        return out.queue->readable() + out.held->readable() + m_unsent.load(std::memory_order_seq_cst);
+    };
+    size_t left = waiting();
+    auto deadline = Clock::now() + LetOutPatience;
     while (true) {
-        // The reader counts what the sequencer left before its pass ends.
-        if (allOut()) {
+        // The reader counts what the sequencer left before its pass ends, so
+        // after the pass that took the last of it all is out.
+        if (waiting() == 0) {
             waitForPass();
-            if (allOut())
+            if (waiting() == 0)
                 return true;
+        }
+        if (const size_t now = waiting(); now < left) {
+            left = now;
+            deadline = Clock::now() + LetOutPatience;
         }
         if (Clock::now() > deadline)
             return false;

@@ -8,18 +8,14 @@
 
 #include "MidiBytes.h"
 
+#include <algorithm>
 #include <unistd.h>
 
 void AlsaDeviceService::read()
 {
     while (!m_stopping.load(std::memory_order_acquire)) {
-        // Events already read from the kernel do not wake poll; what the
-        // sequencer could not take yet is tried again in a moment.
-        int timeout = -1;
-        if (snd_seq_event_input_pending(m_seq, 0) > 0)
-            timeout = 0;
-        else if (m_unsent.load(std::memory_order_relaxed) > 0)
-            timeout = 1;
+        // Events already read from the kernel do not wake poll.
+        const int timeout = snd_seq_event_input_pending(m_seq, 0) > 0 ? 0 : waitMillis();
         for (pollfd& poll : m_polls)
             poll.revents = 0;
         ::poll(m_polls.data(), m_polls.size(), timeout);
@@ -34,9 +30,11 @@ void AlsaDeviceService::pass()
         uint64_t wakeUps;
         [[maybe_unused]] const ssize_t got = ::read(m_wake, &wakeUps, sizeof wakeUps);
     }
-    // What the main thread gave before goes first.
-    for (AlsaPort& out : m_outputs)
+    // What waited goes first, then what the main thread gave since.
+    for (AlsaPort& out : m_outputs) {
+        sendHeld(out);
         sendQueued(out);
+    }
     for (int i = 0; i < EventsPerPass; ++i) {
         snd_seq_event_t* event = nullptr;
         const int result = snd_seq_event_input(m_seq, &event);
@@ -152,10 +150,76 @@ MmResult AlsaDeviceService::midiOutLongMsgNow(MidiHandle handle, const uint8_t* 
     return out ? send(*out, bytes, size) : MMSYSERR_INVALHANDLE;
 }
 
+// Sends at once what may leave now; the rest waits, whole and in order,
+// behind what already waits.
+MmResult AlsaDeviceService::send(AlsaPort& out, const uint8_t* bytes, uint32_t size)
+{
+    const bool exclusive = bytes[0] == 0xF0;
+    if (out.held->readable() == 0 && (!exclusive || out.credit >= size)) {
+        const MmResult result = write(out, bytes, size);
+        if (result == MMSYSERR_NOERROR && exclusive)
+            out.credit -= size;
+        if (result != MMSYSERR_NOMEM)
+            return result;
+    }
+    return hold(out, bytes, size);
+}
+
+MmResult AlsaDeviceService::hold(AlsaPort& out, const uint8_t* bytes, uint32_t size)
+{
+    if (out.held->writable() < sizeof size + size)
+        return MMSYSERR_NOMEM;
+    out.held->write(&size, sizeof size);
+    out.held->write(bytes, size);
+    return MMSYSERR_NOERROR;
+}
+
+// Whole messages while the output may take them: system exclusive a chunk
+// at a time as the cable's pace allows.
+void AlsaDeviceService::sendHeld(AlsaPort& out)
+{
+    const Clock::time_point now = Clock::now();
+    out.credit = std::min(BurstBytes, out.credit + std::chrono::duration<double>(now - out.creditAt).count() *
+                                                       WireBytesPerSecond);
+    out.creditAt = now;
+    uint32_t size;
+    for (int i = 0; i < EventsPerPass && out.held->peek(&size, sizeof size); ++i) {
+        uint8_t* bytes = m_scratch.get();
+        if (size > ScratchBytes || !out.held->peek(bytes, size, sizeof size))
+            return;
+        if (bytes[0] != 0xF0) {
+            if (write(out, bytes, size) != MMSYSERR_NOERROR)
+                return;
+        }
+        while (bytes[0] == 0xF0 && out.heldSent < size) {
+            const uint32_t chunk = std::min<uint32_t>(ChunkBytes, size - out.heldSent);
+            if (out.credit < chunk || !writeChunk(out, bytes + out.heldSent, chunk))
+                return;
+            out.heldSent += chunk;
+            out.credit -= chunk;
+        }
+        out.held->skip(sizeof size + size);
+        out.heldSent = 0;
+    }
+}
+
+// How long the reader may sleep: for ever, unless the sequencer holds back
+// what was sent (a moment) or system exclusive waits for its pace.
+int AlsaDeviceService::waitMillis() const
+{
+    if (snd_seq_event_output_pending(m_seq) > 0)
+        return 1;
+    for (const AlsaPort& out : m_outputs) {
+        if (out.held->readable() > 0)
+            return PaceMillis;
+    }
+    return -1;
+}
+
 // One whole message into the sequencer's output buffer, cut into events by
 // the encoder, all of it or nothing: where the buffer lacks room even after
 // it was handed to the kernel, the message is refused whole.
-MmResult AlsaDeviceService::send(AlsaPort& out, const uint8_t* bytes, uint32_t size)
+MmResult AlsaDeviceService::write(AlsaPort& out, const uint8_t* bytes, uint32_t size)
 {
     const size_t room = size + (size / ChunkBytes + 1) * (sizeof(snd_seq_event_t) + 8);
     const auto free = [this] {
@@ -185,4 +249,19 @@ MmResult AlsaDeviceService::send(AlsaPort& out, const uint8_t* bytes, uint32_t s
             return MMSYSERR_NOMEM;
     }
     return MMSYSERR_NOERROR;
+}
+
+// A piece of system exclusive, as the sequencer carries long messages.
+bool AlsaDeviceService::writeChunk(AlsaPort& out, const uint8_t* bytes, uint32_t size)
+{
+    snd_seq_event_t event;
+    snd_seq_ev_clear(&event);
+    snd_seq_ev_set_sysex(&event, size, const_cast<uint8_t*>(bytes));
+    snd_seq_ev_set_source(&event, static_cast<unsigned char>(out.own));
+    snd_seq_ev_set_subs(&event);
+    snd_seq_ev_set_direct(&event);
+    if (snd_seq_event_output_buffer(m_seq, &event) >= 0)
+        return true;
+    snd_seq_drain_output(m_seq);
+    return snd_seq_event_output_buffer(m_seq, &event) >= 0;
 }

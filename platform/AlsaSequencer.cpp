@@ -33,8 +33,11 @@ AlsaDeviceService::AlsaDeviceService(snd_seq_t* seq) : m_seq(seq), m_scratch(new
 {
     for (AlsaPort& in : m_inputs)
         in.reader = std::make_unique<MidiInputReader>();
-    for (AlsaPort& out : m_outputs)
+    for (AlsaPort& out : m_outputs) {
         out.queue = std::make_unique<ByteRing>(QueueBytes);
+        out.held = std::make_unique<ByteRing>(QueueBytes);
+        out.credit = BurstBytes;
+    }
 }
 
 AlsaDeviceService::~AlsaDeviceService()

@@ -38,6 +38,14 @@ struct AlsaPort : DeviceLink {
     std::unique_ptr<MidiInputReader> reader;
     // Outputs: the main thread's messages, each a 32-bit size and its bytes.
     std::unique_ptr<ByteRing> queue;
+    // Outputs, written and read by the reader thread (the main thread reads
+    // its size): what waits behind system exclusive that leaves at the pace
+    // of a MIDI cable, in the same form; how much of the first message has
+    // left, and the bytes the output may take at once.
+    std::unique_ptr<ByteRing> held;
+    uint32_t heldSent = 0;
+    double credit = 0;
+    Clock::time_point creditAt{};
     // Main thread: the device's address the link was made to.
     snd_seq_addr_t linked{};
 };
@@ -50,6 +58,12 @@ constexpr int EventsPerPass = 1024;
 // kernel's own MIDI ports do.
 constexpr long ChunkBytes = 256;
 constexpr size_t QueueBytes = 2 * MaxLongMessageBytes + 16 * 1024;
+// The kernel drops what a MIDI port's 4 KiB buffer cannot take, so system
+// exclusive leaves no faster than a cable carries it (31,250 baud), after a
+// first burst.
+constexpr double WireBytesPerSecond = 3125;
+constexpr double BurstBytes = 1024;
+constexpr int PaceMillis = 20;
 constexpr size_t OutputBufferBytes = 256 * 1024;
 constexpr size_t InputBufferBytes = 256 * 1024;
 // Room for one event's bytes, a system exclusive chunk however long.
@@ -125,6 +139,11 @@ private:
     void read();
     void pass();
     void sendQueued(AlsaPort& out);
+    void sendHeld(AlsaPort& out);
+    MmResult hold(AlsaPort& out, const uint8_t* bytes, uint32_t size);
+    MmResult write(AlsaPort& out, const uint8_t* bytes, uint32_t size);
+    bool writeChunk(AlsaPort& out, const uint8_t* bytes, uint32_t size);
+    int waitMillis() const;
     void take(const snd_seq_event_t& event);
     void hearNews(const snd_seq_event_t& event);
     MmResult send(AlsaPort& out, const uint8_t* bytes, uint32_t size);

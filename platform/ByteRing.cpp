@@ -28,11 +28,11 @@ bool ByteRing::write(const void* bytes, size_t size)
     return true;
 }
 
-bool ByteRing::peek(void* bytes, size_t size) const
+bool ByteRing::peek(void* bytes, size_t size, size_t offset) const
 {
-    if (readable() < size)
+    if (readable() < offset + size)
         return false;
-    copyOut(m_read.load(std::memory_order_relaxed), bytes, size);
+    copyOut(m_read.load(std::memory_order_relaxed) + offset, bytes, size);
     return true;
 }
 

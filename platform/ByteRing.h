@@ -15,8 +15,9 @@ public:
     size_t writable() const;
     // All or nothing: false, writing nothing, when the room is short.
     bool write(const void* bytes, size_t size);
-    // Copies the oldest bytes without taking them; false when fewer wait.
-    bool peek(void* bytes, size_t size) const;
+    // Copies bytes without taking them, `offset` bytes after the oldest;
+    // false when fewer wait.
+    bool peek(void* bytes, size_t size, size_t offset = 0) const;
     void skip(size_t size);
 
 private:
