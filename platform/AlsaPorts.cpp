@@ -103,8 +103,8 @@ MmResult AlsaDeviceService::midiOutClose(MidiHandle handle)
 
 MmResult AlsaDeviceService::close(AlsaPort& record, bool input)
 {
-    // A sequencer that takes nothing more: the port stays open with its
-    // queue, and a later close can try again.
+    // Nothing left the queue for a while: the port stays open with it, and
+    // a later close can try again.
     if (!input && !letQueueOut(record))
         return MIDIERR_STILLPLAYING;
     record.started.store(false, std::memory_order_seq_cst);
@@ -157,9 +157,7 @@ MmResult AlsaDeviceService::queue(MidiHandle handle, const uint8_t* bytes, uint3
 // nothing leaves for a while.
 bool AlsaDeviceService::letQueueOut(AlsaPort& out)
 {
-    const auto waiting = [&] {
-        return out.queue->readable() + out.held->readable();
-    };
+    const auto waiting = [&] { return out.queue->readable() + out.held->readable(); };
     size_t left = waiting();
     auto deadline = Clock::now() + LetOutPatience;
     while (true) {
