@@ -3,7 +3,7 @@
 #include "ApplicationMessageFilter.h"
 #include "ApplicationTitle.h"
 #include "EngineHooks.h"
-#include "EngineStartUp.h"
+#include "ProgramSteps.h"
 #include "LostMessages.h"
 #include "MidiPorts.h"
 #include "OptionsFile.h"
@@ -67,7 +67,7 @@ int RunHeadless(const QString& directory, ServiceChoice service)
     try {
         if (!directory.isEmpty() && !QDir::setCurrent(directory))
             throw FileFailure("Cannot change to directory " + directory.toStdString());
-        StartEngine(hook, service, [] {});
+        StartEngine([&hook] { qApp->installEventFilter(&hook); }, service, [] {});
         LossWatch losses;
         QTimer lossTimer;
         QObject::connect(&lossTimer, &QTimer::timeout, [&losses] { ReportLosses(losses); });
