@@ -29,29 +29,30 @@ set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 # user's own %APPDATA%\Roraridov. Made in the installing user's menu (the
 # installer's context is all users when it runs as administrator, and is
 # set back after); the uninstaller removes the entry, the folder and the
-# program's two files in it.
+# program's two files in it. CPack's configuration file keeps these texts in
+# double quotes: NSIS's single ones are used, and backslashes are doubled.
 set(CPACK_NSIS_CREATE_ICONS_EXTRA [=[
   SetShellVarContext current
-  CreateDirectory "$APPDATA\Roraridov"
-  CreateDirectory "$SMPROGRAMS\$STARTMENU_FOLDER"
-  SetOutPath "$APPDATA\Roraridov"
-  CreateShortCut "$SMPROGRAMS\$STARTMENU_FOLDER\Roraridov.lnk" "$INSTDIR\bin\Roraridov.exe"
-  SetOutPath "$INSTDIR"
-  StrCmp $SV_ALLUSERS "AllUsers" 0 +2
+  CreateDirectory '$APPDATA\\Roraridov'
+  CreateDirectory '$SMPROGRAMS\\$STARTMENU_FOLDER'
+  SetOutPath '$APPDATA\\Roraridov'
+  CreateShortCut '$SMPROGRAMS\\$STARTMENU_FOLDER\\Roraridov.lnk' '$INSTDIR\\bin\\Roraridov.exe'
+  SetOutPath '$INSTDIR'
+  StrCmp $SV_ALLUSERS 'AllUsers' 0 +2
     SetShellVarContext all
 ]=])
 set(CPACK_NSIS_DELETE_ICONS_EXTRA [=[
   SetShellVarContext current
-  Delete "$SMPROGRAMS\$MUI_TEMP\Roraridov.lnk"
-  RMDir "$SMPROGRAMS\$MUI_TEMP"
-  Delete "$APPDATA\Roraridov\Roraridov.opt"
-  Delete "$APPDATA\Roraridov\Roraridov.devices"
-  RMDir "$APPDATA\Roraridov"
+  Delete '$SMPROGRAMS\\$MUI_TEMP\\Roraridov.lnk'
+  RMDir '$SMPROGRAMS\\$MUI_TEMP'
+  Delete '$APPDATA\\Roraridov\\Roraridov.opt'
+  Delete '$APPDATA\\Roraridov\\Roraridov.devices'
+  RMDir '$APPDATA\\Roraridov'
   UserInfo::GetAccountType
   Pop $0
-  StrCmp $0 "Admin" 0 +2
+  StrCmp $0 'Admin' 0 +2
     SetShellVarContext all
-  StrCmp $0 "Power" 0 +2
+  StrCmp $0 'Power' 0 +2
     SetShellVarContext all
 ]=])
 include(CPack)
