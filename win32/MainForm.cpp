@@ -168,8 +168,8 @@ void TMainForm::build()
     HFONT font = Font(L"MS Sans Serif", 10);
     SendMessageW(m_window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     for (size_t i = 0; i < m_checkBoxes.size(); ++i) {
-        // Disabled, caption on the left of the box; the first nine out of
-        // the tab order (all of them are, being disabled).
+        // Disabled, caption on the left of the box; only CheckBox10 to
+        // CheckBox15 keep a tab stop, as the layout has it.
         m_checkBoxes[i] = Control(m_window, L"BUTTON", CheckBoxes[i].caption,
                                   BS_CHECKBOX | BS_LEFTTEXT | WS_DISABLED | (i < 9 ? 0 : WS_TABSTOP),
                                   CheckBoxes[i].box, font, static_cast<int>(i + 1));
