@@ -66,6 +66,33 @@ protected:
             SendMessageW(control(id), WM_CHAR, c, 0);
     }
 
+    // Runs the program's loop until `done` holds, for at most 20 s.
+    static void pumpUntil(bool (*done)())
+    {
+        static bool (*condition)();
+        static std::chrono::steady_clock::time_point deadline;
+        static bool stop;
+        condition = done;
+        deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        stop = false;
+        const UINT_PTR timer = SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR, DWORD) {
+            stop = condition() || std::chrono::steady_clock::now() > deadline;
+        });
+        RunMessageLoop(&stop);
+        KillTimer(nullptr, timer);
+    }
+
+    // A real left click at a screen position, through the system's input.
+    static void clickAt(int x, int y)
+    {
+        SetCursorPos(x, y);
+        INPUT input[2]{};
+        input[0].type = input[1].type = INPUT_MOUSE;
+        input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        SendInput(2, input, sizeof(INPUT));
+    }
+
     std::unique_ptr<TMainForm> form;
     std::unique_ptr<TSetupForm> dialog;
 };
@@ -105,6 +132,28 @@ TEST_F(Win32Windows, DeviceListsFindTypedNamesReopenOnBackspaceAndFallBack)
     EXPECT_EQ("Errorr: The specified resource is already allocated.", notices()[0].text);
 }
 
+TEST_F(Win32Windows, AnEntryPickedWithTheMouseOpensItsDeviceOnce)
+{
+    ShowWindow(dialog->window(), SW_SHOW);
+    HWND list = control(102);
+    RECT box{};
+    GetWindowRect(list, &box);
+    clickAt((box.left + box.right) / 2, (box.top + box.bottom) / 2);
+    static HWND dropped;
+    dropped = list;
+    pumpUntil([] { return SendMessageW(dropped, CB_GETDROPPEDSTATE, 0, 0) != 0; });
+    ASSERT_TRUE(SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0));
+    fake.clearCalls();
+    // Entry 3 of the open list, "Pads".
+    const int height = static_cast<int>(SendMessageW(list, CB_GETITEMHEIGHT, 0, 0));
+    clickAt((box.left + box.right) / 2, box.bottom + 1 + 3 * height + height / 2);
+    pumpUntil([] { return OpenSelection[InputPort(2)] != 0; });
+    pumpUntil([] { return SendMessageW(dropped, CB_GETDROPPEDSTATE, 0, 0) == 0; });
+    EXPECT_EQ(3, OpenSelection[InputPort(2)]);
+    EXPECT_EQ(3, shown(102));
+    EXPECT_EQ((Strings{"open in 2", "start in 2"}), fake.calls());
+}
+
 TEST_F(Win32Windows, AWakeUpReachesTheLoopAndRoutesWhatWasCaptured)
 {
     SelectInput(1, 1);
@@ -112,18 +161,9 @@ TEST_F(Win32Windows, AWakeUpReachesTheLoopAndRoutesWhatWasCaptured)
     SetRouting(1, 1, false, false);
     play(0, {Msg(0x90, 60, 100)});
     // The loop passes the posted wake-up to the engine before dispatch.
-    static bool routed;
     static FakeDeviceService* service;
-    routed = false;
     service = &fake;
-    const auto started = std::chrono::steady_clock::now();
-    static std::chrono::steady_clock::time_point deadline;
-    deadline = started + std::chrono::seconds(20);
-    const UINT_PTR timer = SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR, DWORD) {
-        routed = !service->sent(0).empty() || std::chrono::steady_clock::now() > deadline;
-    });
-    RunMessageLoop(&routed);
-    KillTimer(nullptr, timer);
+    pumpUntil([] { return !service->sent(0).empty(); });
     EXPECT_EQ((std::vector<uint32_t>{Msg(0x90, 60, 100)}), fake.sent(0));
 }
 
