@@ -3,7 +3,7 @@
 #include "ApplicationMessageFilter.h"
 #include "ApplicationTitle.h"
 #include "EngineHooks.h"
-#include "EngineStartUp.h"
+#include "ProgramSteps.h"
 #include "LostMessages.h"
 #include "MidiPorts.h"
 #include "OptionsFile.h"
@@ -69,7 +69,7 @@ int RunHeadless(const QString& directory, ServiceChoice service)
         if (!directory.isEmpty() && !QDir::setCurrent(directory))
             throw FileFailure("Cannot change to directory " + directory.toStdString());
         // Said before the saved devices fail to open, one notice each.
-        StartEngine(hook, service, [] {
+        StartEngine([&hook] { qApp->installEventFilter(&hook); }, service, [] {
             if (DeviceService->serviceName().empty())
                 WriteLine(ApplicationTitle(), QString::fromStdString(NoServiceWords()) + QLatin1Char('.'));
         });
