@@ -1,6 +1,7 @@
 // The built program as a user starts it from a shell or a service: a child
 // process with no display in its environment, over the test's JACK server.
 
+#include "ChildProgram.h"
 #include "FileHolder.h"
 #include "JackPeer.h"
 #include "JackServer.h"
@@ -13,94 +14,12 @@
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <fstream>
-#include <spawn.h>
-#include <sstream>
-#include <string_view>
-#include <sys/wait.h>
 #include <thread>
-
-extern char** environ;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-bool Poll(const std::function<bool()>& done, int ms)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
-std::string Read(const std::filesystem::path& file)
-{
-    std::ifstream in(file);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Its standard output and error go to files in the current directory.
-class Program {
-public:
-    explicit Program(std::vector<std::string> arguments, const char* workingDirectory = nullptr)
-        : m_out(std::filesystem::current_path() / "program.out"), m_err(std::filesystem::current_path() / "program.err")
-    {
-        arguments.insert(arguments.begin(), RORARIDOV_PROGRAM);
-        std::vector<char*> argv;
-        for (auto& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        std::vector<char*> env;
-        for (char** entry = environ; *entry; ++entry) {
-            const std::string_view name(*entry);
-            if (!name.starts_with("DISPLAY=") && !name.starts_with("WAYLAND_DISPLAY=") &&
-                !name.starts_with("QT_QPA_PLATFORM="))
-                env.push_back(*entry);
-        }
-        env.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (workingDirectory)
-            posix_spawn_file_actions_addchdir_np(&actions, workingDirectory);
-        if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), env.data()) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-
-    ~Program()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-
-    void signal(int number) { kill(m_pid, number); }
-
-    // The exit status, or -1 when it did not end normally in time.
-    int wait()
-    {
-        int status = 0;
-        if (m_pid <= 0 || !Poll([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; }, 15000))
-            return -1;
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    std::string out() const { return Read(m_out); }
-    std::string err() const { return Read(m_err); }
-
-private:
-    std::filesystem::path m_out, m_err;
-    pid_t m_pid = -1;
-};
 
 void WriteOptionsFile(std::array<int32_t, 6> selections, int32_t routeMask1)
 {
@@ -110,7 +29,7 @@ void WriteOptionsFile(std::array<int32_t, 6> selections, int32_t routeMask1)
         options.OutSelect[n] = selections[n + 3];
     }
     options.RouteMask[0] = routeMask1;
-    std::ofstream(OptionsFileName, std::ios::binary).write(reinterpret_cast<const char*>(&options), sizeof options);
+    ::WriteOptionsFile(options);
 }
 
 std::vector<Bytes> Heard(JackPeer& synth)
@@ -133,7 +52,7 @@ TEST_F(Headless, RoutesTheSavedRouteAndReleasesAHeldNoteOnSigterm)
 {
     ASSERT_TRUE(server.running());
     WriteOptionsFile({1, 0, 0, 1, 0, 0}, 1);
-    Program program({"--headless"});
+    ChildProgram program(RORARIDOV_PROGRAM, {"--headless"});
     ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
     keys.play({0x90, 60, 100});
     ASSERT_TRUE(Poll([&] { return !synth.received().empty(); }, 5000));
@@ -149,7 +68,7 @@ TEST_F(Headless, WritesTheNoticesOfMissingDevicesEachNamingItsPortAndRoutesTheRe
 {
     ASSERT_TRUE(server.running());
     WriteOptionsFile({1, 0, 7, 1, 9, 0}, 1);
-    Program program({"--headless"});
+    ChildProgram program(RORARIDOV_PROGRAM, {"--headless"});
     ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
     keys.play({0xC0, 5});
     EXPECT_TRUE(Poll([&] { return !synth.received().empty(); }, 5000));
@@ -168,7 +87,7 @@ TEST(HeadlessOverJack, StartedBeforeTheServerWaitsForItAndRoutes)
     TempDirectory directory;
     WriteOptionsFile({1, 0, 0, 1, 0, 0}, 1);
     std::ofstream(DeviceNamesFileName) << "keys:out\n\n\nsynth:in\n\n\n";
-    Program program({"--headless", "--service", "jack"});
+    ChildProgram program(RORARIDOV_PROGRAM, {"--headless", "--service", "jack"});
     // Long enough for the program to have looked for a server and found none.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     ASSERT_TRUE(server.restart()) << server.failure();
@@ -197,7 +116,7 @@ TEST_F(Headless, SaysWhenTheDeviceNamesFileIsDamaged)
     for (const auto& damage : damages) {
         std::filesystem::remove(DeviceNamesFileName);
         damage();
-        Program program({"--headless"});
+        ChildProgram program(RORARIDOV_PROGRAM, {"--headless"});
         ASSERT_TRUE(Poll([&] { return !program.err().empty(); }, 5000));
         program.signal(SIGTERM);
         EXPECT_EQ(0, program.wait());
@@ -214,7 +133,7 @@ TEST_F(Headless, EndsWithStatus1WhenTheOptionsFileIsHeld)
     FileHolder holder(OptionsFileName);
     ASSERT_TRUE(holder.holding());
     // Started elsewhere, so only --directory can lead it to the file.
-    Program program({"--headless", "--directory", directory.path().string()}, "/");
+    ChildProgram program(RORARIDOV_PROGRAM, {"--headless", "--directory", directory.path().string()}, "/");
     EXPECT_EQ(1, program.wait());
     EXPECT_EQ("Roraridov: Cannot open file Roraridov.opt.\n", program.err());
 }
@@ -235,7 +154,7 @@ TEST(CommandLine, AnswersWithoutADisplay)
         {{"--service", "winmm"}, 2, "", "Roraridov: option '--service' takes jack|alsa, not 'winmm'\n"},
     };
     for (const auto& c : cases) {
-        Program program(c.arguments);
+        ChildProgram program(RORARIDOV_PROGRAM, c.arguments);
         EXPECT_EQ(c.status, program.wait()) << c.arguments[0];
         if (c.arguments[0] == "--help")
             EXPECT_TRUE(program.out().starts_with("Usage: Roraridov")) << program.out();
