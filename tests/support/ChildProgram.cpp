@@ -73,7 +73,9 @@ ChildProgram::~ChildProgram()
 
 void ChildProgram::signal(int number)
 {
-    kill(m_pid, number);
+    // kill(-1) would signal every process the user may.
+    if (m_pid > 0)
+        kill(m_pid, number);
 }
 
 int ChildProgram::wait()
