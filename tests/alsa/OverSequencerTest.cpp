@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -169,11 +170,14 @@ TEST_F(OverSequencer, RoutesWithTheMainThreadHeldCutsARouteCleanlyAndFollowsADev
         EXPECT_TRUE(Poll([&] { return a.messages().size() == 1 && b.messages().size() == 1; }, 5000))
             << "a message waited for the main thread";
 
-        // Notes stream in while output 2 is cut from the route.
+        // Notes stream in while output 2 is cut from the route, a pair each
+        // 2 ms: as fast as a MIDI cable carries them.
         constexpr int Notes = 300;
         std::thread player([&] {
-            for (int i = 0; i < Notes; ++i)
+            for (int i = 0; i < Notes; ++i) {
                 keys.write({0x91, uint8_t(i % 128), 90, 0x81, uint8_t(i % 128), 0});
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
         });
         Serve([&] { return b.messages().size() > 40; }, 20000);
         SetRouting(1, 0b001, false, false);
