@@ -29,7 +29,7 @@ MmResult JackDeviceService::open(MidiHandle* slot, bool input, uint32_t device, 
                                  uintptr_t instance)
 {
     Ports& ports = input ? m_inputs : m_outputs;
-    const JackDevices& devices = input ? m_sources : m_sinks;
+    const DeviceList& devices = input ? m_sources : m_sinks;
     int& wanted = input ? m_nextInput : m_nextOutput;
     const int hint = std::exchange(wanted, 0);
     if (device >= devices.names.size())
@@ -56,6 +56,7 @@ MmResult JackDeviceService::open(MidiHandle* slot, bool input, uint32_t device, 
     record->callback = callback;
     record->instance = instance;
     record->peer = peer;
+    record->device = device;
     for (jack_ringbuffer_t* ring : {record->outgoing, record->held}) {
         if (ring)
             jack_ringbuffer_reset(ring);

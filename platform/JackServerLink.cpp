@@ -123,8 +123,8 @@ void JackDeviceService::dropDeadClient()
     std::lock_guard lock(m_newsMutex);
     m_news.registered.clear();
     m_news.lost = false;
-    for (JackDevices* devices : {&m_sources, &m_sinks})
-        std::fill(devices->ports.begin(), devices->ports.end(), nullptr);
+    m_sources.markAllAbsent();
+    m_sinks.markAllAbsent();
 }
 
 bool JackDeviceService::update()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DeviceList.h"
 #include "DeviceNames.h"
 #include "JackDeviceService.h"
 #include "MidiInputReader.h"
@@ -30,7 +31,7 @@ using Clock = std::chrono::steady_clock;
 // One of our JACK ports. The process thread finds it through `port`, which
 // the main thread publishes after setting everything else up and clears
 // before tearing anything down.
-struct JackPort {
+struct JackPort : DeviceLink {
     std::atomic<jack_port_t*> port{nullptr};
     std::atomic<bool> started{false};
     MidiInProc callback = nullptr;
@@ -53,33 +54,9 @@ struct JackPort {
     uint32_t cycleEvents = 0;
     jack_nframes_t cycleFrame = 0;
     uint64_t queuedTaken = 0;
-    // Main thread only.
-    bool inUse = false;
-    std::string peer;  // full name of the device this port serves
-    // Connected to the device as it is now. Kept here, not asked of the
-    // server: a client's view of the links lags, and a second connect made
-    // on that view doubles the link on PipeWire (every message twice).
-    bool connected = false;
-};
-
-// Devices keep their number for the run: one that goes stays listed as
-// absent, one that comes is added at the end.
-struct JackDevices {
-    std::vector<std::string> names;
-    // The port behind each device as this client saw it last, null while it
-    // is absent; also tells a renamed port, whose new name may be read
-    // before the rename is heard of.
-    std::vector<const jack_port_t*> ports;
-    // How many times each device came, or came back, this run.
-    std::vector<uint32_t> arrivals;
-
-    bool present(size_t device) const { return device < ports.size() && ports[device]; }
-
-    int64_t find(const std::string& name) const
-    {
-        const auto at = std::find(names.begin(), names.end(), name);
-        return at == names.end() ? -1 : at - names.begin();
-    }
+    // Main thread only, the DeviceLink: `connected` is kept here, not asked
+    // of the server: a client's view of the links lags, and a second connect
+    // made on that view doubles the link on PipeWire (every message twice).
 };
 
 // Ports registered since the main thread last looked. The notification
@@ -163,10 +140,8 @@ private:
     bool adopt(jack_client_t* client);
     void dropDeadClient();
     bool refreshDevices();
-    std::vector<const jack_port_t*> takeRegisteredPorts();
-    std::vector<std::pair<std::string, const jack_port_t*>> listPorts(bool input);
-    void arrive(bool input, size_t device);
-    void rename(bool input, size_t device, const std::string& name);
+    std::vector<PortKey> takeRegisteredPorts();
+    ListedPorts listPorts(bool input);
     bool registerPort(JackPort& record, bool input);
     bool connect(JackPort& record, bool input);
     void connectWaitingPorts();
@@ -185,8 +160,8 @@ private:
 
     std::string m_clientName;
     jack_client_t* m_client = nullptr;  // null while no server answers
-    JackDevices m_sources;  // other clients' MIDI outputs: our input devices
-    JackDevices m_sinks;    // other clients' MIDI inputs: our output devices
+    DeviceList m_sources;  // other clients' MIDI outputs: our input devices
+    DeviceList m_sinks;     // other clients' MIDI inputs: our output devices
     Ports m_inputs;
     Ports m_outputs;
     int m_nextInput = 0;
