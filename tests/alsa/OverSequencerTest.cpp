@@ -93,9 +93,11 @@ bool Prime(RawMidiFile& keys, std::initializer_list<MidiListener*> listeners,
             return all([](const std::vector<Bytes>& got) { return !got.empty(); });
         },
         20000);
-    keys.write({0x80, 1, 0});
+    const Bytes last{0x80, 1, 0};
+    keys.write(last);
     const bool settled =
-        wait([&] { return all([](const std::vector<Bytes>& got) { return !got.empty() && got.back() == Bytes{0x80, 1, 0}; }); }, 10000);
+        wait([&] { return all([&](const std::vector<Bytes>& got) { return !got.empty() && got.back() == last; }); },
+             10000);
     for (MidiListener* listener : listeners)
         listener->forget();
     return reached && settled;
