@@ -103,8 +103,8 @@ MmResult AlsaDeviceService::midiOutClose(MidiHandle handle)
 
 MmResult AlsaDeviceService::close(AlsaPort& record, bool input)
 {
-    // A sequencer that takes nothing more: the port stays open with its
-    // queue, and a later close can try again.
+    // Nothing left the queue for a while: the port stays open with it, and
+    // a later close can try again.
     if (!input && !letQueueOut(record))
         return MIDIERR_STILLPLAYING;
     record.started.store(false, std::memory_order_seq_cst);
@@ -153,18 +153,16 @@ MmResult AlsaDeviceService::queue(MidiHandle handle, const uint8_t* bytes, uint3
 
 // Every message a send accepted goes out before the port goes: the note-offs
 // sent just before a close above all. Waits as long as what waits shrinks,
-// however long (system exclusive leaves at a cable's pace); false when the
-// sequencer takes nothing for a while.
+// however long (system exclusive leaves at a cable's pace); false when
+// nothing leaves for a while.
 bool AlsaDeviceService::letQueueOut(AlsaPort& out)
 {
-    const auto waiting = [&] {
-        return out.queue->readable() + out.held->readable() + m_unsent.load(std::memory_order_seq_cst);
-    };
+    const auto waiting = [&] { return out.queue->readable() + out.held->readable(); };
     size_t left = waiting();
     auto deadline = Clock::now() + LetOutPatience;
     while (true) {
-        // The reader counts what the sequencer left before its pass ends, so
-        // after the pass that took the last of it all is out.
+        // The pass that took the last of it hands it to the kernel before it
+        // ends.
         if (waiting() == 0) {
             waitForPass();
             if (waiting() == 0)

@@ -51,9 +51,7 @@ void AlsaDeviceService::pass()
         if (event)
             take(*event);
     }
-    snd_seq_drain_output(m_seq);
-    // Counted before the pass ends: a close that waited for the pass reads it.
-    m_unsent.store(static_cast<size_t>(snd_seq_event_output_pending(m_seq)), std::memory_order_seq_cst);
+    flush();
     m_passes.fetch_add(1, std::memory_order_seq_cst);
     m_inPass.store(false, std::memory_order_seq_cst);
 }
@@ -203,12 +201,10 @@ void AlsaDeviceService::sendHeld(AlsaPort& out)
     }
 }
 
-// How long the reader may sleep: for ever, unless the sequencer holds back
-// what was sent (a moment) or system exclusive waits for its pace.
+// How long the reader may sleep: for ever, unless system exclusive waits
+// for its pace.
 int AlsaDeviceService::waitMillis() const
 {
-    if (snd_seq_event_output_pending(m_seq) > 0)
-        return 1;
     for (const AlsaPort& out : m_outputs) {
         if (out.held->readable() > 0)
             return PaceMillis;
@@ -226,7 +222,7 @@ MmResult AlsaDeviceService::write(AlsaPort& out, const uint8_t* bytes, uint32_t 
         return snd_seq_get_output_buffer_size(m_seq) - static_cast<size_t>(snd_seq_event_output_pending(m_seq));
     };
     if (free() <= room) {
-        snd_seq_drain_output(m_seq);
+        flush();
         if (free() <= room)
             return MMSYSERR_NOMEM;
     }
@@ -262,6 +258,20 @@ bool AlsaDeviceService::writeChunk(AlsaPort& out, const uint8_t* bytes, uint32_t
     snd_seq_ev_set_direct(&event);
     if (snd_seq_event_output_buffer(m_seq, &event) >= 0)
         return true;
-    snd_seq_drain_output(m_seq);
+    flush();
     return snd_seq_event_output_buffer(m_seq, &event) >= 0;
+}
+
+// Hands what was sent to the kernel, which delivers it at once. An event it
+// refuses went to every subscriber that could take it: one that could not (a
+// client that no longer reads, a full MIDI port) loses it, as the sequencer
+// has it, and the rest goes on. Sending it again would repeat it to the
+// others, and waiting for it would stop every output behind one stuck client.
+void AlsaDeviceService::flush()
+{
+    while (snd_seq_drain_output(m_seq) != 0) {
+        if (snd_seq_extract_output(m_seq, nullptr) < 0)
+            return;
+        m_refused.fetch_add(1, std::memory_order_relaxed);
+    }
 }

@@ -144,6 +144,7 @@ private:
     MmResult write(AlsaPort& out, const uint8_t* bytes, uint32_t size);
     bool writeChunk(AlsaPort& out, const uint8_t* bytes, uint32_t size);
     int waitMillis() const;
+    void flush();
     void take(const snd_seq_event_t& event);
     void hearNews(const snd_seq_event_t& event);
     MmResult send(AlsaPort& out, const uint8_t* bytes, uint32_t size);
@@ -174,8 +175,8 @@ private:
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_inPass{false};
     std::atomic<uint64_t> m_passes{0};
-    // Bytes the reader has given the sequencer that it has not taken yet.
-    std::atomic<size_t> m_unsent{0};
+    // Events a subscriber could not take, this run.
+    std::atomic<uint64_t> m_refused{0};
     int m_wake = -1;  // an eventfd: the main thread has queued, or the reader must stop
     std::vector<pollfd> m_polls;
 
