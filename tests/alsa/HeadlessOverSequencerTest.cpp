@@ -8,6 +8,7 @@
 #include "RawMidiFile.h"
 #include "RoutingSettings.h"
 #include "SavedDeviceNames.h"
+#include "SequencerPeer.h"
 #include "TempDirectory.h"
 
 #include <gtest/gtest.h>
@@ -40,7 +41,8 @@ std::string Summary(const std::vector<Bytes>& messages)
 }
 
 // Raw bytes into two inputs, raw bytes out of the outputs each is routed
-// to, and nothing anywhere else; at SIGTERM what sounds is let go.
+// to, and nothing anywhere else, though another listener stops reading; at
+// SIGTERM what sounds is let go.
 TEST(HeadlessOverSequencer, RoutesConvertsFiltersCarriesA16KiBDumpByteExactAndReleasesOnSigterm)
 {
     TempDirectory directory;
@@ -69,6 +71,10 @@ TEST(HeadlessOverSequencer, RoutesConvertsFiltersCarriesA16KiBDumpByteExactAndRe
     ChildProgram program(RORARIDOV_PROGRAM, {"--headless", "--service", "alsa"});
     ASSERT_TRUE(Prime(keys, {&a}, Poll));
     ASSERT_TRUE(Prime(pads, {&b}, Poll));
+    // A second listener on output 1 (port 3, out_1) that never reads: its
+    // full queue must not hold back the device beside it.
+    SequencerPeer stuck("stuck");
+    ASSERT_TRUE(stuck.listenTo("Roraridov:3"));
 
     Bytes dump{0xF0};
     for (int i = 1; i < 16 * 1024 - 1; ++i)

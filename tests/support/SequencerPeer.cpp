@@ -24,6 +24,13 @@ SequencerPeer::~SequencerPeer()
         snd_seq_close(m_seq);
 }
 
+bool SequencerPeer::listenTo(const char* address)
+{
+    snd_seq_addr_t sender;
+    return m_seq && snd_seq_parse_address(m_seq, &sender, address) == 0 &&
+           snd_seq_connect_from(m_seq, 0, sender.client, sender.port) == 0;
+}
+
 std::vector<Bytes> SequencerPeer::messages()
 {
     snd_seq_event_t* event = nullptr;

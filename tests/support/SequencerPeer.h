@@ -19,6 +19,8 @@ public:
     SequencerPeer& operator=(const SequencerPeer&) = delete;
 
     int client() const { return m_client; }
+    // Subscribes the port to another's ("client:port", names or numbers).
+    bool listenTo(const char* address);
     // Takes what has arrived since the last call; call from one thread.
     std::vector<Bytes> messages() override;
     void forget() override;
