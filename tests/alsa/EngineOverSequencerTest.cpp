@@ -47,6 +47,8 @@ std::set<int> Sounding(const std::vector<Bytes>& messages)
 {
     std::set<int> sounding;
     for (const Bytes& m : messages) {
+        if (m.size() != 3)
+            continue;
         if ((m[0] & 0xF0) == 0x90 && m[2] != 0)
             sounding.insert((m[0] & 0x0F) << 7 | m[1]);
         else if ((m[0] & 0xF0) == 0x80 || (m[0] & 0xF0) == 0x90)
