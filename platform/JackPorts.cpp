@@ -7,6 +7,8 @@
 
 #include <thread>
 
+#include <time.h>
+
 MmResult JackDeviceService::midiInOpen(MidiHandle* slot, uint32_t device, MidiInProc callback, uintptr_t instance,
                                        uint32_t flags)
 {
@@ -141,12 +143,29 @@ void JackDeviceService::waitOutOfCycle()
     // has moved. The deadline only stops the wait for a process thread that
     // a dead server left behind: a live one always finishes its cycle.
     const uint64_t cycle = m_cycles.load(std::memory_order_seq_cst);
+    const auto running = [&] {
+        return m_inCycle.load(std::memory_order_seq_cst) && m_cycles.load(std::memory_order_seq_cst) == cycle;
+    };
+    if (!running())
+        return;
+    // Counted before the flag is read again, so that the cycle's end either
+    // is seen here or posts (see endCycle).
+    m_cycleWaiters.fetch_add(1, std::memory_order_seq_cst);
     const auto deadline = Clock::now() + std::chrono::seconds(1);
-    while (m_inCycle.load(std::memory_order_seq_cst) && m_cycles.load(std::memory_order_seq_cst) == cycle) {
-        if (gone() && Clock::now() > deadline)
-            return;
-        std::this_thread::yield();
+    while (running() && !(gone() && Clock::now() > deadline)) {
+        // A few milliseconds at most, so that a server that dies meanwhile
+        // is noticed; posts of cycles that were not waited for only make
+        // the loop look again.
+        timespec until;
+        clock_gettime(CLOCK_MONOTONIC, &until);
+        until.tv_nsec += 5'000'000;
+        if (until.tv_nsec >= 1'000'000'000) {
+            until.tv_nsec -= 1'000'000'000;
+            ++until.tv_sec;
+        }
+        sem_clockwait(&m_cycleEnded, CLOCK_MONOTONIC, &until);
     }
+    m_cycleWaiters.fetch_sub(1, std::memory_order_seq_cst);
 }
 
 void JackDeviceService::waitForCapture()

@@ -65,4 +65,11 @@ MmResult MidiDeviceService::midiOutLongMsgNow(MidiHandle, const uint8_t*, uint32
     return MMSYSERR_NOTSUPPORTED;
 }
 
+void MidiDeviceService::setCaptureCycleEnd(void (*)()) {}
+
 void MidiDeviceService::waitForCapture() {}
+
+uint64_t MidiDeviceService::messagesDropped()
+{
+    return 0;
+}

@@ -119,10 +119,18 @@ public:
     // exclusive message, written whole in this cycle or, where the output
     // cannot take it now, whole in a later one, in order with the rest.
     virtual MmResult midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t time);
+    // Main thread, before the capture callbacks may send: `atEnd` (or
+    // nothing, when null) runs on their thread once at the end of each cycle
+    // in which any of them ran, after the last. Must not allocate, lock or
+    // block.
+    virtual void setCaptureCycleEnd(void (*atEnd)());
     // Main thread: returns once every capture callback that may have begun
     // before the call has returned; what it read of the routing before then
     // is no longer in use. Bounded: a server that stopped runs no callback.
     virtual void waitForCapture();
+    // Messages a send accepted that the service could not deliver after all
+    // and let go of, this run; 0 for a service that never does.
+    virtual uint64_t messagesDropped();
 
     // Beyond the capability record: the device's full name, which may be
     // longer than a product-name field and is what a device is known by.

@@ -75,6 +75,19 @@ void FakeDeviceService::deliver(uint32_t inputDevice, uint32_t message, uint32_t
     enqueue(inputDevice, notification, message, {});
 }
 
+void FakeDeviceService::deliverCycle(uint32_t inputDevice, const std::vector<uint32_t>& messages)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        Port* port = openPort(Kind::Input, inputDevice);
+        if (!port)
+            return;
+        for (uint32_t message : messages)
+            port->queue.emplace_back(MIM_DATA, message, std::vector<uint8_t>{});
+    }
+    m_changed.notify_all();
+}
+
 void FakeDeviceService::deliverLong(uint32_t inputDevice, std::vector<uint8_t> bytes)
 {
     enqueue(inputDevice, MIM_LONGDATA, 0, std::move(bytes));
@@ -396,12 +409,16 @@ void FakeDeviceService::run(Port* port)
         port->queue.pop_front();
         port->busy = true;
         const bool started = port->started;
+        // A cycle ends where the queue runs dry.
+        auto* const atEnd = m_sendsFromCapture && port->queue.empty() ? m_cycleEnd.load() : nullptr;
         lock.unlock();
         if (started) {
             const MidiLongMessage long_{bytes.data(), static_cast<uint32_t>(bytes.size())};
             const uintptr_t param1 = notification == MIM_LONGDATA ? reinterpret_cast<uintptr_t>(&long_) : message;
             CountAllocationsHere counting;
             port->callback(reinterpret_cast<MidiHandle>(port), notification, port->instance, param1, 0);
+            if (atEnd)
+                atEnd();
         }
         lock.lock();
         port->busy = false;

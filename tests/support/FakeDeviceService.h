@@ -2,6 +2,7 @@
 
 #include "MidiDeviceService.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -29,6 +30,9 @@ public:
     // Queues a message for the open input device; its own thread hands it to
     // the registered callback. Messages for a closed device are lost.
     void deliver(uint32_t inputDevice, uint32_t message, uint32_t notification = MIM_DATA);
+    // Queues messages that arrive in one cycle: where capture callbacks
+    // send, the cycle's end runs once, after the last of them.
+    void deliverCycle(uint32_t inputDevice, const std::vector<uint32_t>& messages);
     // Queues a system exclusive message, handed over as MIM_LONGDATA in order
     // with deliver()'s.
     void deliverLong(uint32_t inputDevice, std::vector<uint8_t> bytes);
@@ -72,6 +76,7 @@ public:
     MmResult midiOutClose(MidiHandle handle) override;
     bool sendsFromCapture() override;
     MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time) override;
+    void setCaptureCycleEnd(void (*atEnd)()) override { m_cycleEnd = atEnd; }
     void waitForCapture() override;
 
 private:
@@ -98,5 +103,6 @@ private:
     MmResult m_longSendFailure = MMSYSERR_NOERROR;
     std::vector<std::string> m_calls;
     bool m_sendsFromCapture = false;
+    std::atomic<void (*)()> m_cycleEnd{nullptr};
     std::map<uint32_t, bool> m_refusing;
 };
