@@ -200,8 +200,27 @@ const MidiInProc MidiInputProcs[3] = {&MidiInputProc<1>, &MidiInputProc<2>, &Mid
 void SendFromCapture(bool on)
 {
     CaptureSends.store(on, std::memory_order_relaxed);
-    if (DeviceService)
+    if (DeviceService) {
+        DeviceService->setCaptureCycleStart(on ? &ReleaseAtCycleStart : nullptr);
         DeviceService->setCaptureCycleEnd(on ? &EndCaptureCycle : nullptr);
+    }
+}
+
+bool SendingFromCapture()
+{
+    return CaptureSends.load(std::memory_order_relaxed);
+}
+
+bool SendFromCycle(int k, uint32_t message, uintptr_t time)
+{
+    LightFromCapture(1u << OutputPort(k));
+    const MidiHandle handle = CaptureOutputs[k - 1].load();
+    if (!handle)
+        return false;
+    if (DeviceService->midiOutShortMsgNow(handle, message, time) == MMSYSERR_NOERROR)
+        return true;
+    CountLostMessages();
+    return false;
 }
 
 void WaitForCapture()

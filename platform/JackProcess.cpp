@@ -20,10 +20,11 @@ int JackDeviceService::Process(jack_nframes_t frames, void* self)
     // inputs bring in this cycle, which the capture callbacks write.
     for (JackPort& out : service->m_outputs)
         service->beginOutput(out, frames);
-    if (service->receiveInputs(frames)) {
-        if (auto atEnd = service->m_captureCycleEnd.load(std::memory_order_acquire))
-            atEnd();
-    }
+    if (auto atStart = service->m_captureCycleStart.load(std::memory_order_acquire))
+        atStart(service->m_cycleStart);
+    service->receiveInputs(frames);
+    if (auto atEnd = service->m_captureCycleEnd.load(std::memory_order_acquire))
+        atEnd();
     service->endCycle();
     return 0;
 }
@@ -141,8 +142,8 @@ bool JackDeviceService::writeHeld(JackPort& out, uint32_t size)
 // Hands every event of this cycle to the capture callbacks, all inputs
 // merged in time order, so that an output written from several inputs gets
 // its events in the order of their frames, as JACK requires; at one frame,
-// in input order. Returns whether it handed over any.
-bool JackDeviceService::receiveInputs(jack_nframes_t frames)
+// in input order.
+void JackDeviceService::receiveInputs(jack_nframes_t frames)
 {
     struct Source {
         JackPort* in;
@@ -170,7 +171,6 @@ bool JackDeviceService::receiveInputs(jack_nframes_t frames)
         if (readNext(source))
             ++used;
     }
-    const bool any = used > 0;
     while (used > 0) {
         size_t first = 0;
         for (size_t i = 1; i < used; ++i) {
@@ -188,7 +188,6 @@ bool JackDeviceService::receiveInputs(jack_nframes_t frames)
             --used;
         }
     }
-    return any;
 }
 
 JackPort* JackDeviceService::outputOf(MidiHandle handle)

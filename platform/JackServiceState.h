@@ -156,8 +156,13 @@ public:
 
     bool sendsFromCapture() override { return true; }
     MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time) override;
+    void setCaptureCycleStart(void (*atStart)(uintptr_t)) override
+    {
+        m_captureCycleStart.store(atStart, std::memory_order_release);
+    }
     void setCaptureCycleEnd(void (*atEnd)()) override { m_captureCycleEnd.store(atEnd, std::memory_order_release); }
     void waitForCapture() override;
+    void waitForCycle() override;
     uint64_t messagesDropped() override { return m_dropped.load(std::memory_order_relaxed); }
 
 private:
@@ -172,10 +177,15 @@ private:
     void endCycle();
     MmResult writeNow(JackPort& out, const uint8_t* bytes, uint32_t size, uintptr_t time);
     MmResult midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t time) override;
-    bool receiveInputs(jack_nframes_t frames);
+    void receiveInputs(jack_nframes_t frames);
     JackPort* outputOf(MidiHandle handle);
     // Main thread: until no cycle that may have begun before the call runs.
     void waitOutOfCycle();
+    // Main thread: sleeps while `waiting()` holds, woken at each cycle's end,
+    // until `deadline` (which a live server's cycle overrides when
+    // `unlessRunning`: a live one always finishes its cycle).
+    template <typename Waiting>
+    void sleepAcrossCycles(Waiting waiting, Clock::time_point deadline, bool unlessRunning);
     void notify();
 
     bool adopt(jack_client_t* client);
@@ -235,6 +245,7 @@ private:
     // port carries): let go of and counted, never silently.
     std::atomic<uint64_t> m_dropped{0};
     std::atomic<void (*)()> m_notify{nullptr};
+    std::atomic<void (*)(uintptr_t)> m_captureCycleStart{nullptr};
     std::atomic<void (*)()> m_captureCycleEnd{nullptr};
 
     std::thread m_watcher;

@@ -65,7 +65,11 @@ MmResult MidiDeviceService::midiOutLongMsgNow(MidiHandle, const uint8_t*, uint32
     return MMSYSERR_NOTSUPPORTED;
 }
 
+void MidiDeviceService::setCaptureCycleStart(void (*)(uintptr_t)) {}
+
 void MidiDeviceService::setCaptureCycleEnd(void (*)()) {}
+
+void MidiDeviceService::waitForCycle() {}
 
 void MidiDeviceService::waitForCapture() {}
 

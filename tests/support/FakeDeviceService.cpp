@@ -229,6 +229,12 @@ MmResult FakeDeviceService::midiOutOpen(MidiHandle* slot, uint32_t device, uintp
     return open(Kind::Output, slot, device, nullptr, instance);
 }
 
+void FakeDeviceService::deliverWhenSent(uint32_t outputDevice, uint32_t sent, uint32_t inputDevice, uint32_t message)
+{
+    std::lock_guard lock(m_mutex);
+    m_triggers.push_back({outputDevice, sent, inputDevice, message});
+}
+
 void FakeDeviceService::refuseSends(uint32_t outputDevice, bool refuse)
 {
     std::lock_guard lock(m_mutex);
@@ -276,9 +282,34 @@ void FakeDeviceService::waitForCapture()
     });
 }
 
+void FakeDeviceService::waitForCycle()
+{
+    auto* const atStart = m_cycleStart.load();
+    if (!atStart)
+        return;
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] {
+            for (auto& port : m_ports) {
+                if (port->busy)
+                    return false;
+            }
+            return true;
+        });
+        m_cycleStarting = true;
+    }
+    m_changed.notify_all();
+    atStart(0);
+    {
+        std::lock_guard lock(m_mutex);
+        m_cycleStarting = false;
+    }
+    m_changed.notify_all();
+}
+
 MmResult FakeDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     Port* port = find(handle);
     if (!port || port->kind != Kind::Output || !port->open)
         return MMSYSERR_INVALHANDLE;
@@ -294,6 +325,20 @@ MmResult FakeDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
     for (size_t i = 0; i < length; ++i)
         wire |= static_cast<uint32_t>(bytes[i]) << (8 * i);
     m_sendLog.emplace_back(port->device, wire);
+    for (auto at = m_triggers.begin(); at != m_triggers.end(); ++at) {
+        if (at->output != port->device || at->sent != wire)
+            continue;
+        Port* input = openPort(Kind::Input, at->input);
+        const uint32_t message = at->message;
+        m_triggers.erase(at);
+        if (!input)
+            break;
+        input->queue.emplace_back(MIM_DATA, message, std::vector<uint8_t>{});
+        const uint64_t taken = input->delivered + 1;
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return m_cycleStarting || input->delivered >= taken; });
+        break;
+    }
     return MMSYSERR_NOERROR;
 }
 
@@ -402,7 +447,7 @@ void FakeDeviceService::run(Port* port)
 {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_changed.wait(lock, [port] { return port->stopping || !port->queue.empty(); });
+        m_changed.wait(lock, [this, port] { return port->stopping || (!port->queue.empty() && !m_cycleStarting); });
         if (port->stopping)
             return;
         const auto [notification, message, bytes] = std::move(port->queue.front());

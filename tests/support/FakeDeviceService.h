@@ -39,6 +39,12 @@ public:
     // Returns once every queued message has been handed over.
     void waitDelivered();
 
+    // The next time `sent` is sent to the output device, `message` arrives on
+    // the input device right after, as a player's note may reach a capture
+    // callback while the main thread sends: the send returns once the
+    // callback has taken it, or at once while a cycle starts (the callbacks
+    // wait for that).
+    void deliverWhenSent(uint32_t outputDevice, uint32_t sent, uint32_t inputDevice, uint32_t message);
     // Sends to the output device fail with MMSYSERR_NOMEM, as from a full queue.
     void refuseSends(uint32_t outputDevice, bool refuse);
     // Lets the capture callbacks send (as JACK does), recording those sends
@@ -77,7 +83,10 @@ public:
     bool sendsFromCapture() override;
     MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time) override;
     void setCaptureCycleEnd(void (*atEnd)()) override { m_cycleEnd = atEnd; }
+    void setCaptureCycleStart(void (*atStart)(uintptr_t)) override { m_cycleStart = atStart; }
     void waitForCapture() override;
+    // A cycle starts on the caller's thread once no capture callback runs.
+    void waitForCycle() override;
 
 private:
     struct Port;
@@ -104,5 +113,11 @@ private:
     std::vector<std::string> m_calls;
     bool m_sendsFromCapture = false;
     std::atomic<void (*)()> m_cycleEnd{nullptr};
+    std::atomic<void (*)(uintptr_t)> m_cycleStart{nullptr};
+    bool m_cycleStarting = false;
+    struct Trigger {
+        uint32_t output, sent, input, message;
+    };
+    std::vector<Trigger> m_triggers;
     std::map<uint32_t, bool> m_refusing;
 };
