@@ -4,6 +4,7 @@
 #include "DeviceNames.h"
 #include "MidiBytes.h"
 
+#include <algorithm>
 #include <tuple>
 #include <utility>
 
@@ -232,7 +233,7 @@ MmResult FakeDeviceService::midiOutOpen(MidiHandle* slot, uint32_t device, uintp
 void FakeDeviceService::deliverWhenSent(uint32_t outputDevice, uint32_t sent, uint32_t inputDevice, uint32_t message)
 {
     std::lock_guard lock(m_mutex);
-    m_triggers.push_back({outputDevice, sent, inputDevice, message});
+    m_trigger = Trigger{outputDevice, sent, inputDevice, message};
 }
 
 void FakeDeviceService::refuseSends(uint32_t outputDevice, bool refuse)
@@ -287,23 +288,13 @@ void FakeDeviceService::waitForCycle()
     auto* const atStart = m_cycleStart.load();
     if (!atStart)
         return;
-    {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] {
-            for (auto& port : m_ports) {
-                if (port->busy)
-                    return false;
-            }
-            return true;
-        });
-        m_cycleStarting = true;
-    }
-    m_changed.notify_all();
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return std::none_of(m_ports.begin(), m_ports.end(), [](auto& p) { return p->busy; }); });
+    m_cycleStarting = true;
+    lock.unlock();
     atStart(0);
-    {
-        std::lock_guard lock(m_mutex);
-        m_cycleStarting = false;
-    }
+    lock.lock();
+    m_cycleStarting = false;
     m_changed.notify_all();
 }
 
@@ -325,19 +316,14 @@ MmResult FakeDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
     for (size_t i = 0; i < length; ++i)
         wire |= static_cast<uint32_t>(bytes[i]) << (8 * i);
     m_sendLog.emplace_back(port->device, wire);
-    for (auto at = m_triggers.begin(); at != m_triggers.end(); ++at) {
-        if (at->output != port->device || at->sent != wire)
-            continue;
-        Port* input = openPort(Kind::Input, at->input);
-        const uint32_t message = at->message;
-        m_triggers.erase(at);
-        if (!input)
-            break;
-        input->queue.emplace_back(MIM_DATA, message, std::vector<uint8_t>{});
-        const uint64_t taken = input->delivered + 1;
-        m_changed.notify_all();
-        m_changed.wait(lock, [&] { return m_cycleStarting || input->delivered >= taken; });
-        break;
+    if (m_trigger && m_trigger->output == port->device && m_trigger->sent == wire) {
+        const Trigger trigger = *std::exchange(m_trigger, std::nullopt);
+        if (Port* input = openPort(Kind::Input, trigger.input)) {
+            input->queue.emplace_back(MIM_DATA, trigger.message, std::vector<uint8_t>{});
+            const uint64_t taken = input->delivered + input->busy + input->queue.size();
+            m_changed.notify_all();
+            m_changed.wait(lock, [&] { return m_cycleStarting || input->delivered >= taken; });
+        }
     }
     return MMSYSERR_NOERROR;
 }

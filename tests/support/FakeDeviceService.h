@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,11 +40,10 @@ public:
     // Returns once every queued message has been handed over.
     void waitDelivered();
 
-    // The next time `sent` is sent to the output device, `message` arrives on
-    // the input device right after, as a player's note may reach a capture
-    // callback while the main thread sends: the send returns once the
-    // callback has taken it, or at once while a cycle starts (the callbacks
-    // wait for that).
+    // When `sent` next goes to the output device, `message` arrives on the
+    // input device, as a note played while the main thread sends: the send
+    // returns once a capture callback took it, or at once while a cycle
+    // starts (callbacks wait for that).
     void deliverWhenSent(uint32_t outputDevice, uint32_t sent, uint32_t inputDevice, uint32_t message);
     // Sends to the output device fail with MMSYSERR_NOMEM, as from a full queue.
     void refuseSends(uint32_t outputDevice, bool refuse);
@@ -118,6 +118,6 @@ private:
     struct Trigger {
         uint32_t output, sent, input, message;
     };
-    std::vector<Trigger> m_triggers;
+    std::optional<Trigger> m_trigger;
     std::map<uint32_t, bool> m_refusing;
 };
