@@ -75,23 +75,20 @@ TEST_F(Capture, RoutingInTheCycleWakesTheMainThreadOnlyForALampThatIsOut)
     SelectInput(1, 1);
     SelectOutput(1, 1);
     RoutingOptions.RouteMask[0] = 1;
-    const auto playCycle = [this] {
-        fake.deliverCycle(0, std::vector<uint32_t>(40, Msg(0x90, 60, 100)));
-        fake.waitDelivered();
-    };
-    playCycle();
+    const std::vector<uint32_t> cycle(40, Msg(0x90, 60, 100));
+    fake.deliverCycle(0, cycle);
     EXPECT_EQ(1, wakeUps.posts());
     bool handled = false;
     ApplicationMessage(WakeUpMessage, handled);
     for (int tick = 0; tick < 3; ++tick) {  // lit, they stay lit while traffic goes on
-        playCycle();
+        fake.deliverCycle(0, cycle);
         DecayActivity();
     }
     EXPECT_EQ((std::vector<bool>{true, false, false, true, false, false}), lamps());
     EXPECT_EQ(1, wakeUps.posts());
     DecayActivity();
     DecayActivity();
-    playCycle();
+    fake.deliverCycle(0, cycle);
     EXPECT_EQ(2, wakeUps.posts());
 }
 

@@ -81,12 +81,11 @@ void FakeDeviceService::deliverCycle(uint32_t inputDevice, const std::vector<uin
     {
         std::lock_guard lock(m_mutex);
         Port* port = openPort(Kind::Input, inputDevice);
-        if (!port)
-            return;
-        for (uint32_t message : messages)
-            port->queue.emplace_back(MIM_DATA, message, std::vector<uint8_t>{});
+        for (size_t i = 0; port && i < messages.size(); ++i)
+            port->queue.emplace_back(MIM_DATA, messages[i], std::vector<uint8_t>{});
     }
     m_changed.notify_all();
+    waitDelivered();
 }
 
 void FakeDeviceService::deliverLong(uint32_t inputDevice, std::vector<uint8_t> bytes)

@@ -31,8 +31,8 @@ public:
     // Queues a message for the open input device; its own thread hands it to
     // the registered callback. Messages for a closed device are lost.
     void deliver(uint32_t inputDevice, uint32_t message, uint32_t notification = MIM_DATA);
-    // Queues messages that arrive in one cycle: where capture callbacks
-    // send, the cycle's end runs once, after the last of them.
+    // Delivers messages that arrive in one cycle (where capture callbacks
+    // send, the cycle's end runs once, after the last) and waits for them.
     void deliverCycle(uint32_t inputDevice, const std::vector<uint32_t>& messages);
     // Queues a system exclusive message, handed over as MIM_LONGDATA in order
     // with deliver()'s.
