@@ -69,9 +69,9 @@ void LightFromCapture(uint32_t lamps)
     LampRequests.fetch_or(lamps, std::memory_order_seq_cst);
 }
 
-// Capture thread, once at the end of a cycle that routed anything: one
-// wake-up at most, and only for a lamp that is out (a system call per
-// message would cost the cycle more than the routing itself).
+// Capture thread, once at the end of each cycle: one wake-up at most, and
+// only for a lamp that is out (a system call per message would cost the
+// cycle more than the routing itself).
 void EndCaptureCycle()
 {
     if (LampRequests.load(std::memory_order_seq_cst) & ~LampsLit.load(std::memory_order_seq_cst))
