@@ -22,8 +22,14 @@ void TrackSent(int input, int output, uint32_t message, bool fromPressure);
 // where a pedal is down, and a centred bend where it bent from pressure;
 // forgets what was handed over (a refused send stays for the next release).
 // What another input still holds there (the same note, pedal or bent
-// channel) is left sounding for that input to let go.
+// channel) is left sounding for that input to let go. Where the capture
+// callbacks send, made at the start of the next cycle and waited for.
 void ReleaseSounding(int input, int output);
+
+// Capture thread, at the start of a cycle where the capture callbacks send:
+// the releases the main thread handed over (see ReleaseSounding), sent at
+// `time`, the cycle's first time stamp.
+void ReleaseAtCycleStart(uintptr_t time);
 
 // Every input's notes on output k (before the output closes), each once.
 void ReleaseOutput(int output);

@@ -12,6 +12,7 @@ void Silent(const char*) {}
 
 JackDeviceService::JackDeviceService(std::string clientName) : m_clientName(std::move(clientName))
 {
+    sem_init(&m_cycleEnded, 0, 0);
     m_news.registered.reserve(PortNewsRoom);
     m_heard.registered.reserve(PortNewsRoom);
     for (JackPort& in : m_inputs)
@@ -53,6 +54,7 @@ JackDeviceService::~JackDeviceService()
                 jack_ringbuffer_free(ring);
         }
     }
+    sem_destroy(&m_cycleEnded);
 }
 
 // Without a client (no server answered yet) the service starts as after its

@@ -7,6 +7,7 @@
 
 #include <jack/jack.h>
 #include <jack/ringbuffer.h>
+#include <semaphore.h>
 
 #include <algorithm>
 #include <array>
@@ -45,13 +46,16 @@ struct JackPort : DeviceLink {
     // this output could not take in its cycle, kept whole and in order for a
     // later one.
     jack_ringbuffer_t* held = nullptr;
-    // Process thread only, outputs: this cycle's buffer (null outside a
-    // cycle or while the port is not registered), the largest event it can
-    // take, the events written to it and the frame of the last one; and the
-    // bytes taken from `outgoing` this run, which orders it with `held`.
+    // Process thread only, outputs: whether the port is registered this
+    // cycle; its buffer (null outside a cycle, or when the server gave none),
+    // the largest event it can take, the events written to it, their cost in
+    // PipeWire's block and the frame of the last one; and the bytes taken
+    // from `outgoing` this run, which orders it with `held`.
+    bool cycleLive = false;
     void* cycleBuffer = nullptr;
     size_t cycleCapacity = 0;
     uint32_t cycleEvents = 0;
+    size_t cycleBlock = 0;
     jack_nframes_t cycleFrame = 0;
     uint64_t queuedTaken = 0;
     // Main thread only, the DeviceLink: `connected` is kept here, not asked
@@ -73,6 +77,16 @@ constexpr size_t PortsPerDirection = 8;
 // a whole cycle that carries more than about 1,365, whatever the period;
 // jackd takes more.
 constexpr uint32_t EventsPerCycle = 512;
+// PipeWire's libjack re-encodes each port's cycle into one block of 32,768
+// bytes: a 16-byte header, then per event 16 bytes and its size rounded up to
+// 8 (a 3-byte note costs 24). The receiving side throws a fuller block away
+// whole, though every write to the JACK buffer succeeded. jackd has no such
+// block; counting the same way there costs it nothing it would carry.
+constexpr size_t CycleBlockBytes = 32768 - 16;
+constexpr size_t BlockCost(uint32_t size)
+{
+    return 16 + ((size_t{size} + 7) & ~size_t{7});
+}
 // Room for what an output could not take this cycle: two of the longest
 // system exclusive messages and the notes around them.
 constexpr size_t HeldBytes = 2 * MaxLongMessageBytes + 16 * 1024;
@@ -119,7 +133,14 @@ public:
 
     bool sendsFromCapture() override { return true; }
     MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time) override;
+    void setCaptureCycleStart(void (*atStart)(uintptr_t)) override
+    {
+        m_captureCycleStart.store(atStart, std::memory_order_release);
+    }
+    void setCaptureCycleEnd(void (*atEnd)()) override { m_captureCycleEnd.store(atEnd, std::memory_order_release); }
     void waitForCapture() override;
+    void waitForCycle() override;
+    uint64_t messagesDropped() override { return m_dropped.load(std::memory_order_relaxed); }
 
 private:
     static int Process(jack_nframes_t frames, void* self);
@@ -129,12 +150,19 @@ private:
 
     void beginOutput(JackPort& out, jack_nframes_t frames);
     void writeWaiting(JackPort& out);
+    bool writeHeld(JackPort& out, uint32_t size);
+    void endCycle();
     MmResult writeNow(JackPort& out, const uint8_t* bytes, uint32_t size, uintptr_t time);
     MmResult midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t time) override;
     void receiveInputs(jack_nframes_t frames);
     JackPort* outputOf(MidiHandle handle);
     // Main thread: until no cycle that may have begun before the call runs.
     void waitOutOfCycle();
+    // Main thread: sleeps while `waiting()` holds, woken at each cycle's end,
+    // until `deadline` (which a live server's cycle overrides when
+    // `unlessRunning`: a live one always finishes its cycle).
+    template <typename Waiting>
+    void sleepAcrossCycles(Waiting waiting, Clock::time_point deadline, bool unlessRunning);
     void notify();
 
     bool adopt(jack_client_t* client);
@@ -183,7 +211,17 @@ private:
     // Process thread only: the cycle's first frame and length.
     jack_nframes_t m_cycleStart = 0;
     jack_nframes_t m_cycleFrames = 0;
+    // A main thread waiting for a cycle to end counts itself here and sleeps
+    // on the semaphore, which the cycle posts only while someone waits: no
+    // system call in the cycle otherwise.
+    std::atomic<int> m_cycleWaiters{0};
+    sem_t m_cycleEnded;
+    // Held messages that could never go out (larger than any cycle of the
+    // port carries): let go of and counted, never silently.
+    std::atomic<uint64_t> m_dropped{0};
     std::atomic<void (*)()> m_notify{nullptr};
+    std::atomic<void (*)(uintptr_t)> m_captureCycleStart{nullptr};
+    std::atomic<void (*)()> m_captureCycleEnd{nullptr};
 
     std::thread m_watcher;
     std::mutex m_watchMutex;

@@ -66,6 +66,12 @@ MmResult MidiDeviceService::midiOutLongMsgNow(MidiHandle, const uint8_t*, uint32
     return MMSYSERR_NOTSUPPORTED;
 }
 
+void MidiDeviceService::setCaptureCycleStart(void (*)(uintptr_t)) {}
+
+void MidiDeviceService::setCaptureCycleEnd(void (*)()) {}
+
+void MidiDeviceService::waitForCycle() {}
+
 void MidiDeviceService::waitForCapture() {}
 
 MidiDeviceService* MidiDeviceService::describe(std::string name, bool answered)
@@ -73,4 +79,9 @@ MidiDeviceService* MidiDeviceService::describe(std::string name, bool answered)
     m_serviceName = std::move(name);
     m_answered = answered;
     return this;
+}
+
+uint64_t MidiDeviceService::messagesDropped()
+{
+    return 0;
 }

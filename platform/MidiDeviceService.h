@@ -119,10 +119,23 @@ public:
     // exclusive message, written whole in this cycle or, where the output
     // cannot take it now, whole in a later one, in order with the rest.
     virtual MmResult midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t time);
+    // Main thread, before the capture callbacks may send: `atStart` runs on
+    // their thread at the start of each cycle, before any of them and after
+    // what the main thread queued for this cycle was taken, with the cycle's
+    // first time stamp; `atEnd` at its end, after the last. Null for
+    // nothing. Neither may allocate, lock or block.
+    virtual void setCaptureCycleStart(void (*atStart)(uintptr_t time));
+    virtual void setCaptureCycleEnd(void (*atEnd)());
+    // Main thread: returns once a cycle has started (and ended) after the
+    // call, or when none runs within a few periods (a server that stopped).
+    virtual void waitForCycle();
     // Main thread: returns once every capture callback that may have begun
     // before the call has returned; what it read of the routing before then
     // is no longer in use. Bounded: a server that stopped runs no callback.
     virtual void waitForCapture();
+    // Messages a send accepted that the service could not deliver after all
+    // and let go of, this run; 0 for a service that never does.
+    virtual uint64_t messagesDropped();
 
     // Beyond the capability record: the device's full name, which may be
     // longer than a product-name field and is what a device is known by.

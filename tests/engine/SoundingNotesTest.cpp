@@ -225,6 +225,25 @@ TEST_P(RandomSession, LeavesNothingSounding)
 
 INSTANTIATE_TEST_SUITE_P(OnEitherThread, RandomSession, ::testing::Bool());
 
+// Where the capture callbacks route, a note another input strikes while a
+// cut route's note-offs go out is not cut by one of them, and the record
+// lets go of it when the output closes.
+TEST_F(StuckNotes, ANoteStruckWhileACutRouteIsReleasedKeepsSounding)
+{
+    fake.sendFromCapture(true);
+    SelectInput(1, 1);
+    SelectInput(2, 2);
+    RoutingOptions.RouteMask[1] = 1;
+    play(0, {Msg(0x90, 60, 100), Msg(0x90, 61, 100)});
+    fake.deliverWhenSent(0, Msg(0x80, 60, 64), 1, Msg(0x90, 61, 90));
+    SetRouting(1, 2, false, false);
+    fake.waitDelivered();
+    SelectOutput(1, 0);
+    EXPECT_EQ((Messages{Msg(0x90, 60, 100), Msg(0x90, 61, 100), Msg(0x80, 60, 64), Msg(0x80, 61, 64), Msg(0x90, 61, 90),
+                        Msg(0x80, 61, 64)}),
+              fake.sent(0));
+}
+
 }  // namespace
 
 // The panic key: what the record holds goes first (a note still queued

@@ -4,6 +4,7 @@
 #include "DeviceNames.h"
 #include "MidiBytes.h"
 
+#include <algorithm>
 #include <tuple>
 #include <utility>
 
@@ -73,6 +74,18 @@ void FakeDeviceService::holdElsewhere(Kind kind, uint32_t device, bool held)
 void FakeDeviceService::deliver(uint32_t inputDevice, uint32_t message, uint32_t notification)
 {
     enqueue(inputDevice, notification, message, {});
+}
+
+void FakeDeviceService::deliverCycle(uint32_t inputDevice, const std::vector<uint32_t>& messages)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        Port* port = openPort(Kind::Input, inputDevice);
+        for (size_t i = 0; port && i < messages.size(); ++i)
+            port->queue.emplace_back(MIM_DATA, messages[i], std::vector<uint8_t>{});
+    }
+    m_changed.notify_all();
+    waitDelivered();
 }
 
 void FakeDeviceService::deliverLong(uint32_t inputDevice, std::vector<uint8_t> bytes)
@@ -216,6 +229,12 @@ MmResult FakeDeviceService::midiOutOpen(MidiHandle* slot, uint32_t device, uintp
     return open(Kind::Output, slot, device, nullptr, instance);
 }
 
+void FakeDeviceService::deliverWhenSent(uint32_t outputDevice, uint32_t sent, uint32_t inputDevice, uint32_t message)
+{
+    std::lock_guard lock(m_mutex);
+    m_trigger = Trigger{outputDevice, sent, inputDevice, message};
+}
+
 void FakeDeviceService::refuseSends(uint32_t outputDevice, bool refuse)
 {
     std::lock_guard lock(m_mutex);
@@ -263,9 +282,24 @@ void FakeDeviceService::waitForCapture()
     });
 }
 
+void FakeDeviceService::waitForCycle()
+{
+    auto* const atStart = m_cycleStart.load();
+    if (!atStart)
+        return;
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return std::none_of(m_ports.begin(), m_ports.end(), [](auto& p) { return p->busy; }); });
+    m_cycleStarting = true;
+    lock.unlock();
+    atStart(0);
+    lock.lock();
+    m_cycleStarting = false;
+    m_changed.notify_all();
+}
+
 MmResult FakeDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     Port* port = find(handle);
     if (!port || port->kind != Kind::Output || !port->open)
         return MMSYSERR_INVALHANDLE;
@@ -281,6 +315,15 @@ MmResult FakeDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
     for (size_t i = 0; i < length; ++i)
         wire |= static_cast<uint32_t>(bytes[i]) << (8 * i);
     m_sendLog.emplace_back(port->device, wire);
+    if (m_trigger && m_trigger->output == port->device && m_trigger->sent == wire) {
+        const Trigger trigger = *std::exchange(m_trigger, std::nullopt);
+        if (Port* input = openPort(Kind::Input, trigger.input)) {
+            input->queue.emplace_back(MIM_DATA, trigger.message, std::vector<uint8_t>{});
+            const uint64_t taken = input->delivered + input->busy + input->queue.size();
+            m_changed.notify_all();
+            m_changed.wait(lock, [&] { return m_cycleStarting || input->delivered >= taken; });
+        }
+    }
     return MMSYSERR_NOERROR;
 }
 
@@ -389,19 +432,23 @@ void FakeDeviceService::run(Port* port)
 {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_changed.wait(lock, [port] { return port->stopping || !port->queue.empty(); });
+        m_changed.wait(lock, [this, port] { return port->stopping || (!port->queue.empty() && !m_cycleStarting); });
         if (port->stopping)
             return;
         const auto [notification, message, bytes] = std::move(port->queue.front());
         port->queue.pop_front();
         port->busy = true;
         const bool started = port->started;
+        // A cycle ends where the queue runs dry.
+        auto* const atEnd = m_sendsFromCapture && port->queue.empty() ? m_cycleEnd.load() : nullptr;
         lock.unlock();
         if (started) {
             const MidiLongMessage long_{bytes.data(), static_cast<uint32_t>(bytes.size())};
             const uintptr_t param1 = notification == MIM_LONGDATA ? reinterpret_cast<uintptr_t>(&long_) : message;
             CountAllocationsHere counting;
             port->callback(reinterpret_cast<MidiHandle>(port), notification, port->instance, param1, 0);
+            if (atEnd)
+                atEnd();
         }
         lock.lock();
         port->busy = false;
