@@ -105,9 +105,10 @@ public:
     virtual MmResult midiOutClose(MidiHandle handle) = 0;
 
     // Services whose capture callbacks run inside the cycle that also fills
-    // the outputs (JACK) let a capture callback send: a message then leaves
-    // in the cycle it arrived in, not one later through the main thread.
-    // The others answer false and never see the two calls after this one.
+    // the outputs (JACK), or on a routing thread of their own (winmm), let a
+    // capture callback send: a message then leaves at once, not whenever the
+    // main thread is next free. The others answer false and never see the
+    // two calls after this one.
     virtual bool sendsFromCapture();
     // Inside a capture callback only: writes the message to the output in
     // the current cycle, at the time stamp the callback was given (param2),
@@ -121,7 +122,8 @@ public:
     virtual MmResult midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t time);
     // Main thread: returns once every capture callback that may have begun
     // before the call has returned; what it read of the routing before then
-    // is no longer in use. Bounded: a server that stopped runs no callback.
+    // is no longer in use. Bounded: a server that stopped runs no callback,
+    // and a routing thread stuck in a driver is waited for only so long.
     virtual void waitForCapture();
 
     // Beyond the capability record: the device's full name, which may be
