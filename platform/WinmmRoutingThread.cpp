@@ -157,7 +157,7 @@ void WinmmRoutingThread::pass()
         }
     }
     for (Input& in : m_inputs) {
-        if (in.buffers && in.live.load(std::memory_order_acquire))
+        if (in.live.load(std::memory_order_acquire) && in.buffers)
             in.buffers->giveBack();
     }
     m_ended.store(number);
