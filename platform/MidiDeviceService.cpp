@@ -66,3 +66,8 @@ MmResult MidiDeviceService::midiOutLongMsgNow(MidiHandle, const uint8_t*, uint32
 }
 
 void MidiDeviceService::waitForCapture() {}
+
+uint64_t MidiDeviceService::droppedAtCapture()
+{
+    return 0;
+}

@@ -125,6 +125,9 @@ public:
     // is no longer in use. Bounded: a server that stopped runs no callback,
     // and a routing thread stuck in a driver is waited for only so long.
     virtual void waitForCapture();
+    // Messages the service let go of this run before any capture callback
+    // saw them (a ring of its own was full).
+    virtual uint64_t droppedAtCapture();
 
     // Beyond the capability record: the device's full name, which may be
     // longer than a product-name field and is what a device is known by.

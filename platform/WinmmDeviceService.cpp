@@ -307,6 +307,8 @@ public:
 
     void waitForCapture() override { m_router.waitForPass(); }
 
+    uint64_t droppedAtCapture() override { return m_router.dropped(); }
+
 private:
     void vacate(InputSlot& input)
     {

@@ -277,6 +277,11 @@ MmResult FakeDeviceService::midiOutLongMsgNow(MidiHandle handle, const uint8_t* 
     return midiOutLongMsg(handle, bytes, size);
 }
 
+uint64_t FakeDeviceService::droppedAtCapture()
+{
+    return m_router ? m_router->dropped() : 0;
+}
+
 void FakeDeviceService::waitForCapture()
 {
     if (m_router) {

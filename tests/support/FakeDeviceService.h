@@ -81,6 +81,7 @@ public:
     bool sendsFromCapture() override;
     MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time) override;
     void waitForCapture() override;
+    uint64_t droppedAtCapture() override;
 
 private:
     struct Port;
