@@ -1,5 +1,6 @@
 #include "WinmmRoutingThread.h"
 
+#include "MidiBytes.h"
 #include "WinmmInputBuffers.h"
 
 #include <algorithm>
@@ -47,7 +48,8 @@ bool WinmmRoutingThread::attach(unsigned input, MidiInProc callback, uintptr_t i
 bool WinmmRoutingThread::pushShort(unsigned input, MidiHandle handle, uint32_t notification, uint32_t message,
                                    uintptr_t stamp)
 {
-    return push(input, Entry{notification, message, 0, handle, stamp}, LongReserve);
+    const uint32_t reserve = LongReserve + (EndsSound(message) ? 0 : ReleaseReserve);
+    return push(input, Entry{notification, message, 0, handle, stamp}, reserve);
 }
 
 bool WinmmRoutingThread::pushLong(unsigned input, MidiHandle handle, uint32_t notification, unsigned buffer,

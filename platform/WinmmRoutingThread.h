@@ -39,6 +39,9 @@ public:
     // Kept for long-message buffers: the driver holds no more than these,
     // and one whose entry found no room would never be given back to it.
     static constexpr uint32_t LongReserve = 8;
+    // And for the ends of notes: a burst that fills the ring still lets the
+    // player's note-offs and pedal releases through.
+    static constexpr uint32_t ReleaseReserve = 64;
     static constexpr uint32_t PassEntries = 32;
     // How long a handshake waits for a pass: only a driver call that hangs
     // the thread makes one take longer than a moment.
@@ -57,7 +60,8 @@ public:
     // The input's callback: a short message, or a long-message buffer the
     // driver returned (MIM_LONGDATA or MIM_LONGERROR). Copies, signals when
     // the ring was empty, and returns; false, counting a drop, when the ring
-    // is full (for a short message: when only the reserve is left).
+    // is full (for a short message: when only the reserves are left, or only
+    // the long one for a release).
     bool pushShort(unsigned input, MidiHandle handle, uint32_t notification, uint32_t message, uintptr_t stamp);
     bool pushLong(unsigned input, MidiHandle handle, uint32_t notification, unsigned buffer, uint32_t recorded,
                   uintptr_t stamp);

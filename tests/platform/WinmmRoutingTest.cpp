@@ -10,6 +10,7 @@
 #include "SoundingNotes.h"
 #include "SynthModel.h"
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -66,8 +67,8 @@ TEST_F(WinmmRouting, ACutUnderAStreamLeavesNothingSounding)
 
 // A notice holds the main thread, not the music, and the routing thread
 // allocates nothing; the lamps are the main thread's only part. What a
-// burst faster than the output overflows is counted, and the record of what
-// sounds stays exact.
+// burst faster than the output overflows is counted, a note-off still finds
+// room, and the record of what sounds stays exact.
 TEST_F(WinmmRouting, MessagesPassWhileANoticeIsUp)
 {
     const uint64_t allocations = CountedAllocations();
@@ -78,6 +79,8 @@ TEST_F(WinmmRouting, MessagesPassWhileANoticeIsUp)
             fake.deliver(0, Msg(0xF8));
         play(0, {Msg(0x80, 60, 0), Msg(0x90, 62, 100), Msg(0xB0, 66, 127)});
         EXPECT_EQ(3004u, fake.sent(0).size() + LostMessages());
+        const std::vector<uint32_t> sent = fake.sent(0);
+        EXPECT_NE(sent.end(), std::find(sent.begin(), sent.end(), Msg(0x80, 60, 0)));
         bool handled = false;
         ApplicationMessage(WakeUpMessage, handled);
         EXPECT_EQ((std::vector<bool>{true, false, false, true, false, false}), lamps());
