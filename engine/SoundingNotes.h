@@ -13,8 +13,7 @@
 // will never hear its note-off.
 
 // EndsSound(), which tells the messages that let go of something sounding,
-// lives with the other readings of message bytes, where the services can
-// use it too.
+// comes from MidiBytes.h.
 
 // Message was just handed to open output k for input n. `fromPressure`
 // marks a pitch bend converted from channel pressure.

@@ -15,8 +15,7 @@ struct WinmmInputCalls {
     MmResult (*add)(void* context, unsigned buffer);
     MmResult (*unprepare)(void* context, unsigned buffer);
     MmResult (*reset)(void* context);
-    // Asks for giveBack() soon. Called from the input's callback, so it may
-    // only signal (SetEvent).
+    // Asks for giveBack() soon, from received(); it only signals (SetEvent).
     void (*wake)(void* context);
 };
 
