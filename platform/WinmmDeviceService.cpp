@@ -103,7 +103,7 @@ void RaiseToProAudio()
             return;
         FreeLibrary(avrt);
     }
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
 }
 
 // An auto-reset event, closed after the thread that waits on it has ended.
