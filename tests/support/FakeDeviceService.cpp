@@ -6,7 +6,6 @@
 #include "WinmmRoutingThread.h"
 
 #include <chrono>
-#include <semaphore>
 #include <tuple>
 #include <utility>
 
@@ -24,16 +23,32 @@ struct FakeDeviceService::Port {
     std::thread thread;
 };
 
-// The routing thread's wake-up: a signal never lost, as with an event.
+// The routing thread's wake-up, as an auto-reset event. (MinGW's
+// std::counting_semaphore lost a wake-up under wine.)
 struct FakeDeviceService::RoutingEvent {
-    std::counting_semaphore<> signals{0};
+    std::mutex mutex;
+    std::condition_variable signalled;
+    bool set = false;
 };
 
 namespace {
 
+FakeDeviceService::RoutingEvent& EventOf(void* event)
+{
+    return *static_cast<FakeDeviceService::RoutingEvent*>(event);
+}
+
 const WinmmThreadCalls RoutingCalls{
-    [](void* event) { static_cast<FakeDeviceService::RoutingEvent*>(event)->signals.release(); },
-    [](void* event) { static_cast<FakeDeviceService::RoutingEvent*>(event)->signals.acquire(); },
+    [](void* event) {
+        std::lock_guard lock(EventOf(event).mutex);
+        EventOf(event).set = true;
+        EventOf(event).signalled.notify_one();
+    },
+    [](void* event) {
+        std::unique_lock lock(EventOf(event).mutex);
+        EventOf(event).signalled.wait(lock, [event] { return EventOf(event).set; });
+        EventOf(event).set = false;
+    },
     [](void*) { static thread_local CountAllocationsHere counting; },
 };
 
