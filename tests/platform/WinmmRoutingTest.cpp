@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <string>
 #include <thread>
 
 namespace {
@@ -37,6 +38,15 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return fake.sent(0).size() >= count;
     }
+
+    // What output 1's synth is left doing by everything sent to it.
+    std::string leftSounding()
+    {
+        SynthModel synth;
+        for (const uint32_t message : fake.sent(0))
+            synth.hear({StatusOf(message), Data1Of(message), Data2Of(message)});
+        return synth.leftSounding();
+    }
 };
 
 // A route cut, an output closed and an input closed while notes stream in,
@@ -57,10 +67,7 @@ TEST_F(WinmmRouting, ACutUnderAStreamLeavesNothingSounding)
     for (int round = 0; round < 30; ++round) {
         ASSERT_TRUE(sentReaches(fake.sent(0).size() + 50)) << "round " << round;
         cuts[round % 3](0);
-        SynthModel synth;
-        for (const uint32_t message : fake.sent(0))
-            synth.hear({StatusOf(message), Data1Of(message), Data2Of(message)});
-        ASSERT_EQ("", synth.leftSounding()) << "round " << round;
+        ASSERT_EQ("", leftSounding()) << "round " << round;
         cuts[round % 3](1);
     }
 }
@@ -89,10 +96,7 @@ TEST_F(WinmmRouting, MessagesPassWhileANoticeIsUp)
     }
     EXPECT_EQ(allocations, CountedAllocations());
     SetRouting(1, 0, false, false);
-    SynthModel synth;
-    for (const uint32_t message : fake.sent(0))
-        synth.hear({StatusOf(message), Data1Of(message), Data2Of(message)});
-    EXPECT_EQ("", synth.leftSounding());
+    EXPECT_EQ("", leftSounding());
 }
 
 }  // namespace
