@@ -53,24 +53,6 @@ void SetChannelBit(std::atomic<uint16_t>& bits, uint8_t channel, bool on)
 
 }  // namespace
 
-bool EndsSound(uint32_t message)
-{
-    const uint8_t status = StatusOf(message);
-    switch (status & 0xF0) {
-    case 0x80:
-        return true;
-    case 0x90:
-        return (Data2Of(message) & 0x7F) == 0;
-    case 0xB0: {
-        const uint8_t controller = Data1Of(message);
-        return ((controller == SustainPedal || controller == SostenutoPedal) && Data2Of(message) < 64) ||
-               controller == AllNotesOff || controller == AllSoundOff;
-    }
-    default:
-        return false;
-    }
-}
-
 void TrackSent(int input, int output, uint32_t message, bool fromPressure)
 {
     Sounding& s = Table[input - 1][output - 1];

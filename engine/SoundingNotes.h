@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MidiBytes.h"
+
 #include <cstdint>
 
 // What each input has left sounding on each output: notes on, sustain and
@@ -10,9 +12,8 @@
 // releases) go out first, so that no note is left hanging on a synth that
 // will never hear its note-off.
 
-// Whether the message lets go of something sounding: a note-off, a pedal
-// released, all notes off. Such messages are the last a full ring refuses.
-bool EndsSound(uint32_t message);
+// EndsSound(), which tells the messages that let go of something sounding,
+// comes from MidiBytes.h.
 
 // Message was just handed to open output k for input n. `fromPressure`
 // marks a pitch bend converted from channel pressure.

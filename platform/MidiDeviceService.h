@@ -105,9 +105,10 @@ public:
     virtual MmResult midiOutClose(MidiHandle handle) = 0;
 
     // Services whose capture callbacks run inside the cycle that also fills
-    // the outputs (JACK) let a capture callback send: a message then leaves
-    // in the cycle it arrived in, not one later through the main thread.
-    // The others answer false and never see the two calls after this one.
+    // the outputs (JACK), or on a routing thread of their own (winmm), let a
+    // capture callback send: a message then leaves at once, not whenever the
+    // main thread is next free. The others answer false and never see the
+    // two calls after this one.
     virtual bool sendsFromCapture();
     // Inside a capture callback only: writes the message to the output in
     // the current cycle, at the time stamp the callback was given (param2),
@@ -131,10 +132,13 @@ public:
     virtual void waitForCycle();
     // Main thread: returns once every capture callback that may have begun
     // before the call has returned; what it read of the routing before then
-    // is no longer in use. Bounded: a server that stopped runs no callback.
+    // is no longer in use. Bounded: a server that stopped runs no callback,
+    // and a routing thread stuck in a driver is waited for only so long.
     virtual void waitForCapture();
-    // Messages a send accepted that the service could not deliver after all
-    // and let go of, this run; 0 for a service that never does.
+    // Messages the service let go of this run: those a ring of its own had
+    // no room for before any capture callback saw them, and those a send
+    // accepted that it could not deliver after all; 0 for a service that
+    // never does.
     virtual uint64_t messagesDropped();
 
     // Beyond the capability record: the device's full name, which may be

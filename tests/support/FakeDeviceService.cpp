@@ -3,8 +3,10 @@
 #include "AllocationCounter.h"
 #include "DeviceNames.h"
 #include "MidiBytes.h"
+#include "WinmmRoutingThread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <tuple>
 #include <utility>
 
@@ -22,7 +24,34 @@ struct FakeDeviceService::Port {
     std::thread thread;
 };
 
+// The routing thread's wake-up, as an auto-reset event. (MinGW's
+// std::counting_semaphore lost a wake-up under wine.)
+struct FakeDeviceService::RoutingEvent {
+    std::mutex mutex;
+    std::condition_variable signalled;
+    bool set = false;
+};
+
 namespace {
+
+FakeDeviceService::RoutingEvent& EventOf(void* event)
+{
+    return *static_cast<FakeDeviceService::RoutingEvent*>(event);
+}
+
+const WinmmThreadCalls RoutingCalls{
+    [](void* event) {
+        std::lock_guard lock(EventOf(event).mutex);
+        EventOf(event).set = true;
+        EventOf(event).signalled.notify_one();
+    },
+    [](void* event) {
+        std::unique_lock lock(EventOf(event).mutex);
+        EventOf(event).signalled.wait(lock, [event] { return EventOf(event).set; });
+        EventOf(event).set = false;
+    },
+    [](void*) { static thread_local CountAllocationsHere counting; },
+};
 
 const char* KindName(FakeDeviceService::Kind kind)
 {
@@ -108,14 +137,18 @@ void FakeDeviceService::enqueue(uint32_t inputDevice, uint32_t notification, uin
 
 void FakeDeviceService::waitDelivered()
 {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] {
-        for (auto& port : m_ports) {
-            if (port->thread.joinable() && !port->stopping && (port->busy || !port->queue.empty()))
-                return false;
-        }
-        return true;
-    });
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] {
+            for (auto& port : m_ports) {
+                if (port->thread.joinable() && !port->stopping && (port->busy || !port->queue.empty()))
+                    return false;
+            }
+            return true;
+        });
+    }
+    if (m_router)
+        m_router->flush();
 }
 
 std::vector<uint32_t> FakeDeviceService::sent(uint32_t outputDevice) const
@@ -249,15 +282,28 @@ void FakeDeviceService::sendFromCapture(bool on)
     m_sendLog.reserve(1 << 20);
 }
 
+void FakeDeviceService::routeOnThread()
+{
+    m_routingEvent = std::make_unique<RoutingEvent>();
+    m_router = std::make_unique<WinmmRoutingThread>(RoutingCalls, m_routingEvent.get());
+    std::lock_guard lock(m_mutex);
+    m_sendLog.reserve(1 << 20);
+}
+
 bool FakeDeviceService::sendsFromCapture()
 {
     std::lock_guard lock(m_mutex);
-    return m_sendsFromCapture;
+    return m_sendsFromCapture || m_router;
 }
 
 MmResult FakeDeviceService::midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t)
 {
-    return midiOutShortMsg(handle, message);
+    const MmResult result = midiOutShortMsg(handle, message);
+    // A winmm output takes its time over a message (a third of a millisecond
+    // on a cable), which leaves the main thread room to race the routing.
+    if (m_router)
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    return result;
 }
 
 MmResult FakeDeviceService::midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t)
@@ -265,8 +311,17 @@ MmResult FakeDeviceService::midiOutLongMsgNow(MidiHandle handle, const uint8_t* 
     return midiOutLongMsg(handle, bytes, size);
 }
 
+uint64_t FakeDeviceService::messagesDropped()
+{
+    return m_router ? m_router->dropped() : 0;
+}
+
 void FakeDeviceService::waitForCapture()
 {
+    if (m_router) {
+        m_router->waitForPass();
+        return;
+    }
     std::unique_lock lock(m_mutex);
     std::vector<std::pair<Port*, uint64_t>> running;
     for (auto& port : m_ports) {
@@ -307,7 +362,7 @@ MmResult FakeDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
     const size_t length = UnpackShortMessage(message, bytes);
     if (length == 0)
         return MMSYSERR_INVALPARAM;
-    if (m_refusing[port->device])
+    if (const auto refusing = m_refusing.find(port->device); refusing != m_refusing.end() && refusing->second)
         return MMSYSERR_NOMEM;
     // Recorded as it would go on the wire: the tag byte and any bytes the
     // status does not call for are not part of the message.
@@ -390,6 +445,8 @@ MmResult FakeDeviceService::open(Kind kind, MidiHandle* slot, uint32_t device, M
     port->callback = callback;
     port->instance = instance;
     if (kind == Kind::Input) {
+        if (m_router && !m_router->attach(device, callback, instance, nullptr))
+            return MMSYSERR_NOMEM;
         Port* raw = port.get();
         port->thread = std::thread([this, raw] { run(raw); });
     }
@@ -425,6 +482,8 @@ MmResult FakeDeviceService::close(Kind kind, MidiHandle handle)
     // As a real service, no callback runs once the close has returned.
     if (stopped)
         stopped->thread.join();
+    if (stopped && m_router)
+        m_router->detach(stopped->device);
     return MMSYSERR_NOERROR;
 }
 
@@ -442,7 +501,9 @@ void FakeDeviceService::run(Port* port)
         // A cycle ends where the queue runs dry.
         auto* const atEnd = m_sendsFromCapture && port->queue.empty() ? m_cycleEnd.load() : nullptr;
         lock.unlock();
-        if (started) {
+        if (started && m_router) {
+            m_router->pushShort(port->device, reinterpret_cast<MidiHandle>(port), notification, message, 0);
+        } else if (started) {
             const MidiLongMessage long_{bytes.data(), static_cast<uint32_t>(bytes.size())};
             const uintptr_t param1 = notification == MIM_LONGDATA ? reinterpret_cast<uintptr_t>(&long_) : message;
             CountAllocationsHere counting;

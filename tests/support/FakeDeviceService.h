@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+class WinmmRoutingThread;
+
 // An in-memory device service for tests. Inputs deliver on a thread of their
 // own, as a real service does; outputs record what is sent to them.
 class FakeDeviceService final : public MidiDeviceService {
@@ -48,8 +50,14 @@ public:
     // Sends to the output device fail with MMSYSERR_NOMEM, as from a full queue.
     void refuseSends(uint32_t outputDevice, bool refuse);
     // Lets the capture callbacks send (as JACK does), recording those sends
-    // with the others; off by default, as on winmm.
+    // with the others; off by default.
     void sendFromCapture(bool on);
+    // Routes as the winmm service does: each input's thread plays the
+    // driver's callback and only copies into a WinmmRoutingThread, whose
+    // thread calls the capture callbacks, which send from there (counting
+    // their allocations). Short messages only. Before any input opens.
+    void routeOnThread();
+    struct RoutingEvent;  // the routing thread's wake-up
 
     // Every short message sent to the output device, in order, from any
     // handle; a long message shows as 0xF0 in its place.
@@ -87,6 +95,7 @@ public:
     void waitForCapture() override;
     // A cycle starts on the caller's thread once no capture callback runs.
     void waitForCycle() override;
+    uint64_t messagesDropped() override;
 
 private:
     struct Port;
@@ -120,4 +129,6 @@ private:
     };
     std::optional<Trigger> m_trigger;
     std::map<uint32_t, bool> m_refusing;
+    std::unique_ptr<RoutingEvent> m_routingEvent;
+    std::unique_ptr<WinmmRoutingThread> m_router;  // last: its thread sends through the members above
 };
