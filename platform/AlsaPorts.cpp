@@ -191,6 +191,19 @@ void AlsaDeviceService::waitForPass()
         std::this_thread::sleep_for(std::chrono::microseconds(100));
 }
 
+// A pass that begins after the call: one already under way when it was
+// made may have run its start before the caller's wish.
+void AlsaDeviceService::waitForCycle()
+{
+    const bool inPass = m_inPass.load(std::memory_order_seq_cst);
+    const uint64_t target = m_passes.load(std::memory_order_seq_cst) + (inPass ? 2 : 1);
+    const auto deadline = Clock::now() + std::chrono::seconds(1);
+    while (m_passes.load(std::memory_order_seq_cst) < target && Clock::now() < deadline) {
+        wakeReader();
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+}
+
 void AlsaDeviceService::wakeReader()
 {
     const uint64_t one = 1;

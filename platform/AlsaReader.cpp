@@ -35,6 +35,8 @@ void AlsaDeviceService::pass()
         sendHeld(out);
         sendQueued(out);
     }
+    if (auto* const atStart = m_atStart.load())
+        atStart(0);
     for (int i = 0; i < EventsPerPass; ++i) {
         snd_seq_event_t* event = nullptr;
         const int result = snd_seq_event_input(m_seq, &event);
@@ -51,6 +53,8 @@ void AlsaDeviceService::pass()
         if (event)
             take(*event);
     }
+    if (auto* const atEnd = m_atEnd.load())
+        atEnd();
     flush();
     m_passes.fetch_add(1, std::memory_order_seq_cst);
     m_inPass.store(false, std::memory_order_seq_cst);

@@ -111,6 +111,9 @@ public:
     MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time) override;
     MmResult midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t time) override;
     void waitForCapture() override { waitForPass(); }
+    void setCaptureCycleStart(void (*atStart)(uintptr_t)) override { m_atStart.store(atStart); }
+    void setCaptureCycleEnd(void (*atEnd)()) override { m_atEnd.store(atEnd); }
+    void waitForCycle() override;
 
     using Ports = std::array<AlsaPort, PortsPerDirection>;
 
@@ -177,6 +180,9 @@ private:
     std::atomic<uint64_t> m_passes{0};
     // Events a subscriber could not take, this run.
     std::atomic<uint64_t> m_refused{0};
+    // The engine's hooks: a pass is to the reader what a cycle is to JACK.
+    std::atomic<void (*)(uintptr_t)> m_atStart{nullptr};
+    std::atomic<void (*)()> m_atEnd{nullptr};
     int m_wake = -1;  // an eventfd: the main thread has queued, or the reader must stop
     std::vector<pollfd> m_polls;
 

@@ -305,6 +305,9 @@ public:
         return midiOutLongMsg(handle, bytes, size);
     }
 
+    void setCaptureCycleStart(void (*atStart)(uintptr_t)) override { m_router.setPassStart(atStart); }
+    void setCaptureCycleEnd(void (*atEnd)()) override { m_router.setPassEnd(atEnd); }
+    void waitForCycle() override { m_router.waitForNextPass(); }
     void waitForCapture() override { m_router.waitForPass(); }
 
     uint64_t messagesDropped() override { return m_router.dropped(); }

@@ -114,6 +114,13 @@ bool WinmmRoutingThread::waitForPass()
     return waitUntil([&] { return m_ended.load() >= begun; });
 }
 
+bool WinmmRoutingThread::waitForNextPass()
+{
+    const uint64_t begun = m_begun.load();
+    m_calls.signal(m_context);
+    return waitUntil([&] { return m_ended.load() > begun; });
+}
+
 bool WinmmRoutingThread::flush()
 {
     uint32_t written[Inputs];
@@ -146,6 +153,8 @@ void WinmmRoutingThread::run()
 void WinmmRoutingThread::pass()
 {
     const uint64_t number = m_begun.fetch_add(1) + 1;
+    if (auto* const atStart = m_atStart.load())
+        atStart(0);
     for (Input& in : m_inputs) {
         if (!in.live.load(std::memory_order_acquire))
             continue;
@@ -162,6 +171,8 @@ void WinmmRoutingThread::pass()
         if (in.live.load(std::memory_order_acquire) && in.buffers)
             in.buffers->giveBack();
     }
+    if (auto* const atEnd = m_atEnd.load())
+        atEnd();
     m_ended.store(number);
 }
 

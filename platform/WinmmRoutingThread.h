@@ -77,6 +77,15 @@ public:
     // routed.
     bool flush();
 
+    // Main thread, as the engine's cycle hooks: `atStart` runs at the start
+    // of each pass, before any message of it is routed, `atEnd` after the
+    // last. Null for nothing.
+    void setPassStart(void (*atStart)(uintptr_t time)) { m_atStart.store(atStart); }
+    void setPassEnd(void (*atEnd)()) { m_atEnd.store(atEnd); }
+    // Main thread: starts a pass and returns once it has ended, so that
+    // `atStart` has run after the call, even while no input plays.
+    bool waitForNextPass();
+
     uint64_t dropped() const { return m_dropped.load(std::memory_order_relaxed); }
 
 private:
@@ -118,5 +127,7 @@ private:
     std::atomic<uint64_t> m_ended{0};
     std::atomic<bool> m_stopping{false};
     std::atomic<uint64_t> m_dropped{0};
+    std::atomic<void (*)(uintptr_t)> m_atStart{nullptr};
+    std::atomic<void (*)()> m_atEnd{nullptr};
     std::thread m_thread;
 };

@@ -337,8 +337,26 @@ void FakeDeviceService::waitForCapture()
     });
 }
 
+void FakeDeviceService::setCaptureCycleEnd(void (*atEnd)())
+{
+    m_cycleEnd = atEnd;
+    if (m_router)
+        m_router->setPassEnd(atEnd);
+}
+
+void FakeDeviceService::setCaptureCycleStart(void (*atStart)(uintptr_t))
+{
+    m_cycleStart = atStart;
+    if (m_router)
+        m_router->setPassStart(atStart);
+}
+
 void FakeDeviceService::waitForCycle()
 {
+    if (m_router) {
+        m_router->waitForNextPass();
+        return;
+    }
     auto* const atStart = m_cycleStart.load();
     if (!atStart)
         return;

@@ -90,8 +90,8 @@ public:
     MmResult midiOutClose(MidiHandle handle) override;
     bool sendsFromCapture() override;
     MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time) override;
-    void setCaptureCycleEnd(void (*atEnd)()) override { m_cycleEnd = atEnd; }
-    void setCaptureCycleStart(void (*atStart)(uintptr_t)) override { m_cycleStart = atStart; }
+    void setCaptureCycleEnd(void (*atEnd)()) override;
+    void setCaptureCycleStart(void (*atStart)(uintptr_t)) override;
     void waitForCapture() override;
     // A cycle starts on the caller's thread once no capture callback runs.
     void waitForCycle() override;
