@@ -216,6 +216,17 @@ void JackDeviceService::PortRegistered(jack_port_id_t id, int registered, void* 
     service->notify();
 }
 
+// jackd tells of a closing client's ports when it deactivates, while they
+// are still listed, and of nothing when it frees them moments later; only
+// the client's own going comes after that. So a client that came or went
+// is a reason to look again.
+void JackDeviceService::ClientRegistered(const char*, int, void* self)
+{
+    auto* service = static_cast<JackDeviceService*>(self);
+    service->m_portsChanged.store(true, std::memory_order_release);
+    service->notify();
+}
+
 void JackDeviceService::PortRenamed(jack_port_id_t, const char*, const char*, void* self)
 {
     auto* service = static_cast<JackDeviceService*>(self);

@@ -287,23 +287,27 @@ TEST_F(OverJack, ClientsComingAndGoingNeverLeaveAnInputDeaf)
     EXPECT_TRUE(Notices.empty());
 }
 
-// A keyboard unplugged with a key down: its note is released, and the
-// other input goes on.
+// A keyboard program that quits with a key down, closing its client
+// cleanly while the router's loop runs: its note is released at once, it is
+// shown absent, and the other input goes on.
 TEST_F(OverJack, AKeyboardThatExitsLeavesTheRouterRunning)
 {
     JackPeer& gone = peer("gone", true, false);
     JackPeer& keys = peer("keys", true, false);
     JackPeer& synth = peer("synth", false, true);
     startRouter();
-    SelectInput(1, InputOf(gone));
+    const int32_t selection = InputOf(gone);
+    SelectInput(1, selection);
     SelectInput(2, InputOf(keys));
     SelectOutput(1, OutputOf(synth));
     RoutingOptions.RouteMask[0] = RoutingOptions.RouteMask[1] = 1;
     ASSERT_TRUE(Prime(gone, {&synth}));
     gone.play({0x90, 60, 100});
     ASSERT_TRUE(WaitFor([&] { return synth.received().size() == 1; }));
-    gone.exit();
-    EXPECT_TRUE(WaitFor([&] { return synth.received().size() == 2; }));
+    std::thread quitting([&] { gone.exit(); });
+    EXPECT_TRUE(WaitFor([&] { return synth.received().size() == 2 && !DevicePresent(true, selection); }));
+    quitting.join();
+    ASSERT_EQ(2u, synth.received().size());
     EXPECT_EQ((Bytes{0x80, 60, 64}), synth.received().back().bytes);
     ASSERT_TRUE(Prime(keys, {&synth}));
     keys.play({0x90, 61, 100});
