@@ -5,6 +5,7 @@
 #include "JackPeer.h"
 #include "JackServer.h"
 #include "OptionsFile.h"
+#include "Patience.h"
 #include "RoutingSettings.h"
 #include "SavedDeviceNames.h"
 #include "TempDirectory.h"
@@ -88,7 +89,7 @@ public:
     int wait()
     {
         int status = 0;
-        if (m_pid <= 0 || !Poll([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; }, 15000))
+        if (m_pid <= 0 || !Poll([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; }, PatienceMs))
             return -1;
         m_pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -136,11 +137,11 @@ TEST_F(Headless, RoutesTheSavedRouteAndReleasesAHeldNoteOnSigterm)
     Program program({"--headless"});
     ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
     keys.play({0x90, 60, 100});
-    ASSERT_TRUE(Poll([&] { return !synth.received().empty(); }, 5000));
+    ASSERT_TRUE(Poll([&] { return !synth.received().empty(); }, PatienceMs));
 
     program.signal(SIGTERM);
     EXPECT_EQ(0, program.wait());
-    EXPECT_TRUE(Poll([&] { return synth.received().size() == 2; }, 2000));
+    EXPECT_TRUE(Poll([&] { return synth.received().size() == 2; }, PatienceMs));
     EXPECT_EQ((std::vector<Bytes>{{0x90, 60, 100}, {0x80, 60, 64}}), Heard(synth));
     EXPECT_EQ("", program.err());
 }
@@ -152,7 +153,7 @@ TEST_F(Headless, WritesTheNoticesOfMissingDevicesEachNamingItsPortAndRoutesTheRe
     Program program({"--headless"});
     ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
     keys.play({0xC0, 5});
-    EXPECT_TRUE(Poll([&] { return !synth.received().empty(); }, 5000));
+    EXPECT_TRUE(Poll([&] { return !synth.received().empty(); }, PatienceMs));
     EXPECT_EQ("Errorr...: Errorr: The specified device identifier is out of range. (input 3, device 7)\n"
               "Errorr...: Errorr: The specified device identifier is out of range. (output 2, device 9)\n",
               program.err());
@@ -176,7 +177,7 @@ TEST(HeadlessOverJack, StartedBeforeTheServerWaitsForItAndRoutes)
     JackPeer synth{"synth", false, true};
     ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
     keys.play({0x90, 60, 100});
-    ASSERT_TRUE(Poll([&] { return !synth.received().empty(); }, 5000));
+    ASSERT_TRUE(Poll([&] { return !synth.received().empty(); }, PatienceMs));
     program.signal(SIGTERM);
     EXPECT_EQ(0, program.wait());
     EXPECT_EQ("", program.err());
@@ -198,7 +199,7 @@ TEST_F(Headless, SaysWhenTheDeviceNamesFileIsDamaged)
         std::filesystem::remove(DeviceNamesFileName);
         damage();
         Program program({"--headless"});
-        ASSERT_TRUE(Poll([&] { return !program.err().empty(); }, 5000));
+        ASSERT_TRUE(Poll([&] { return !program.err().empty(); }, PatienceMs));
         program.signal(SIGTERM);
         EXPECT_EQ(0, program.wait());
         EXPECT_EQ("Errorr!: Device names file Roraridov.devices is damaged or unreadable: saved devices opened by "
