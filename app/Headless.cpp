@@ -3,11 +3,12 @@
 #include "ApplicationMessageFilter.h"
 #include "ApplicationTitle.h"
 #include "EngineHooks.h"
-#include "EngineStartUp.h"
+#include "ProgramSteps.h"
 #include "LostMessages.h"
 #include "MidiPorts.h"
 #include "OptionsFile.h"
 #include "QuitSignals.h"
+#include "SettingsWords.h"
 #include "WakeUpEvent.h"
 
 #include <QCoreApplication>
@@ -67,7 +68,14 @@ int RunHeadless(const QString& directory, ServiceChoice service)
     try {
         if (!directory.isEmpty() && !QDir::setCurrent(directory))
             throw FileFailure("Cannot change to directory " + directory.toStdString());
-        StartEngine(hook, service, [] {});
+        // Said before the saved devices fail to open, one notice each.
+        StartEngine([&hook] { qApp->installEventFilter(&hook); }, service, [] {
+            if (DeviceService->serviceName().empty())
+                WriteLine(ApplicationTitle(), QString::fromStdString(NoServiceWords()) + QLatin1Char('.'));
+        });
+        // On standard output, apart from the notices: news, not a fault.
+        std::printf("%s: %s\n", ApplicationTitle().toLocal8Bit().constData(), OpenedDevicesLine().c_str());
+        std::fflush(stdout);
         LossWatch losses;
         QTimer lossTimer;
         QObject::connect(&lossTimer, &QTimer::timeout, [&losses] { ReportLosses(losses); });
@@ -87,6 +95,7 @@ int RunHeadless(const QString& directory, ServiceChoice service)
     else
         SetWakeUpTarget(nullptr);
     ReleaseDeviceService();
+    ReleaseRunLock();
     EngineHooks.ShowErrorNotice = nullptr;
     return result;
 }

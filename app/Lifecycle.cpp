@@ -2,17 +2,15 @@
 
 #include "ApplicationMessageFilter.h"
 #include "EngineHooks.h"
-#include "EngineStartUp.h"
 #include "MainForm.h"
-#include "MidiPorts.h"
 #include "Notices.h"
+#include "ProgramSteps.h"
 #include "QuitSignals.h"
 #include "SetupForm.h"
 #include "StartScreen.h"
 
 #include <QApplication>
 
-#include <exception>
 #include <memory>
 
 int RunProgram(ServiceChoice service)
@@ -21,37 +19,37 @@ int RunProgram(ServiceChoice service)
     EngineHooks.DevicesChanged = &FollowDeviceChanges;
     std::unique_ptr<TMainForm> form;
     std::unique_ptr<ApplicationMessageFilter> hook;
-    int result = 0;
-    try {
-        ShowStartScreen();
+    FrontEndSteps steps;
+    steps.showStartScreen = &ShowStartScreen;
+    steps.createMainForm = [&] {
         form = std::make_unique<TMainForm>();
         form->show();
         // The start screen stays in front, with or without a window manager.
         if (StartScreen)
             StartScreen->raise();
+    };
+    steps.installHook = [&] {
         hook = std::make_unique<ApplicationMessageFilter>(form.get());
-        StartEngine(*hook, service, [&] { form->RefreshRoutingDisplay(); });
-        CloseStartScreen();
-
+        qApp->installEventFilter(hook.get());
+    };
+    steps.refreshRoutingDisplay = [&] { form->RefreshRoutingDisplay(); };
+    steps.closeStartScreen = &CloseStartScreen;
+    steps.runMainLoop = [] {
         if (!QuitSignals::received())
             QApplication::exec();
-
-        StopEngine();
-    } catch (const std::exception& failure) {
-        // Nothing after the failing step runs: no port is opened or closed.
-        FailureNotice(QString::fromLocal8Bit(failure.what()));
-        result = 1;
-    }
-    if (hook)
-        qApp->removeEventFilter(hook.get());
-    hook.reset();
-    // The service's threads may post to the window's wake-up event until the
-    // service is gone; an input still open keeps both alive.
-    ReleaseDeviceService();
-    if (InputStillOpen())
-        form.release();  // a capture thread may still wake it
-    form.reset();
-    CloseStartScreen();
+    };
+    steps.failureNotice = [](const char* text) { FailureNotice(QString::fromLocal8Bit(text)); };
+    steps.removeHook = [&] {
+        if (hook)
+            qApp->removeEventFilter(hook.get());
+        hook.reset();
+    };
+    steps.releaseMainForm = [&](bool keep) {
+        if (keep)
+            form.release();  // a capture thread may still wake it
+        form.reset();
+    };
+    const int result = RunWindowProgram(steps, service);
     EngineHooks.ShowErrorNotice = nullptr;
     EngineHooks.DevicesChanged = nullptr;
     return result;

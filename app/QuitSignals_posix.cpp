@@ -1,5 +1,7 @@
 #include "QuitSignals.h"
 
+#include "Panic.h"
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
@@ -11,16 +13,16 @@
 
 namespace {
 
-constexpr int Caught[] = {SIGTERM, SIGINT, SIGHUP};
+constexpr int Caught[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1};
 int Pipe[2] = {-1, -1};
 bool Received = false;
 
-void Handle(int)
+void Handle(int signal)
 {
     // Async-signal-safe: one write, errno kept for the interrupted code. A
-    // full pipe already holds a quit.
+    // full pipe already holds a quit (or enough panics).
     const int saved = errno;
-    const char byte = 1;
+    const char byte = signal == SIGUSR1 ? 'p' : 'q';
     [[maybe_unused]] const ssize_t written = write(Pipe[1], &byte, 1);
     errno = saved;
 }
@@ -36,7 +38,7 @@ QuitSignals::QuitSignals()
         fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
     auto* notifier = new QSocketNotifier(Pipe[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, &QuitSignals::quit);
+    connect(notifier, &QSocketNotifier::activated, this, &QuitSignals::take);
     struct sigaction action = {};
     action.sa_handler = &Handle;
     sigemptyset(&action.sa_mask);
@@ -61,11 +63,23 @@ bool QuitSignals::received()
     return Received;
 }
 
-void QuitSignals::quit()
+void QuitSignals::take()
 {
     char buffer[16];
-    while (read(Pipe[0], buffer, sizeof buffer) > 0) {
+    bool quit = false, panic = false;
+    for (ssize_t got; (got = read(Pipe[0], buffer, sizeof buffer)) > 0;) {
+        for (ssize_t i = 0; i < got; ++i)
+            (buffer[i] == 'p' ? panic : quit) = true;
     }
+    // On the main thread, as the panic key's: the engine is not thread-safe.
+    if (panic && !quit)
+        SendPanic();
+    if (quit)
+        this->quit();
+}
+
+void QuitSignals::quit()
+{
     Received = true;
     // Ends every loop that runs: the main loop, and a dialog's or a notice's
     // loop inside it. (quit() would first try to close the windows, and does

@@ -3,6 +3,7 @@
 #include "Lifecycle.h"
 #include "QuitSignals.h"
 #include "RoraridovApplication.h"
+#include "SetupCommands.h"
 
 #include <QCoreApplication>
 
@@ -10,12 +11,12 @@
 
 int main(int argc, char* argv[])
 {
-    // Decided before any application object exists: --help, --version and a
-    // wrong command line need no display.
+    // Decided before any application object exists: --help, --version, a
+    // wrong command line and the set-up commands need no display.
     const CommandLine line = ParseCommandLine(argc, argv);
     switch (line.action) {
     case CommandLine::Help:
-        std::fputs(Usage, stdout);
+        std::printf("%s\n%s", Usage, Help);
         return 0;
     case CommandLine::Version:
         std::printf("%s %s\n", RORARIDOV_NAME, RORARIDOV_VERSION);
@@ -23,6 +24,12 @@ int main(int argc, char* argv[])
     case CommandLine::Wrong:
         std::fprintf(stderr, "%s: %s\n\n%s", RORARIDOV_NAME, line.problem.c_str(), Usage);
         return 2;
+    case CommandLine::ListDevices:
+        return RunSetupCommand(SetupAction::ListDevices, line.changes, line.service, line.directory, stdout, stderr);
+    case CommandLine::Show:
+        return RunSetupCommand(SetupAction::Show, line.changes, line.service, line.directory, stdout, stderr);
+    case CommandLine::Save:
+        return RunSetupCommand(SetupAction::Save, line.changes, line.service, line.directory, stdout, stderr);
     case CommandLine::Headless:
     case CommandLine::Window:
         break;

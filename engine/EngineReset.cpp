@@ -4,6 +4,7 @@
 #include "LostMessages.h"
 #include "MessagePath.h"
 #include "MidiPorts.h"
+#include "OptionsFile.h"
 #include "RoutingSettings.h"
 
 void ResetEngine()
@@ -18,4 +19,5 @@ void ResetEngine()
     ResetEngineHooks();
     FreeDeviceNames();
     ReleaseDeviceService();
+    ReleaseRunLock();
 }

@@ -1,6 +1,7 @@
 #include "LostMessages.h"
 
 #include "EventRing.h"
+#include "MidiDeviceService.h"
 
 #include <atomic>
 
@@ -17,7 +18,8 @@ void CountLostMessages(uint64_t n)
 
 uint64_t LostMessages()
 {
-    return Lost.load(std::memory_order_relaxed) + DroppedEvents();
+    return Lost.load(std::memory_order_relaxed) + DroppedEvents() +
+           (DeviceService ? DeviceService->messagesDropped() : 0);
 }
 
 LossChange WatchLosses(LossWatch& watch)

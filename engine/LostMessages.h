@@ -9,8 +9,9 @@
 // Any thread, a real-time callback included: one relaxed atomic add.
 void CountLostMessages(uint64_t n = 1);
 
-// Every message lost this run: those counted here and those the event ring
-// refused.
+// Main thread. Every message lost this run: those counted here, those the
+// event ring refused and those the device service let go of, before capture
+// or after a send took them.
 uint64_t LostMessages();
 
 // Whether messages began or stopped being lost since the last look, for a

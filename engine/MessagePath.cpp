@@ -21,6 +21,13 @@ std::atomic<bool> CaptureSends{false};
 // thread lights them.
 std::atomic<uint32_t> LampRequests{0};
 
+// Lamps the main thread shows lit, one bit a port. A request for one of
+// these needs no wake-up: the next tick takes it right after its decay, so
+// the lamp stays lit. The two masks are read and written sequentially
+// consistent: either the tick that puts a lamp out sees the request, or the
+// capture side sees the lamp out and wakes the main thread.
+std::atomic<uint32_t> LampsLit{0};
+
 // Per input: a release it sent was refused by the full ring, so something of
 // it may sound on with no note-off to come.
 std::atomic<bool> ReleaseLost[3];
@@ -30,13 +37,14 @@ void LightLamp(int port)
     if (ActivityHold[port] != 0)
         return;
     ActivityHold[port] = 1;
+    LampsLit.fetch_or(1u << port, std::memory_order_seq_cst);
     if (EngineHooks.SetLamp)
         EngineHooks.SetLamp(port, true);
 }
 
 void LightRequestedLamps()
 {
-    const uint32_t requests = LampRequests.exchange(0, std::memory_order_relaxed);
+    const uint32_t requests = LampRequests.exchange(0, std::memory_order_seq_cst);
     for (int port = 0; port < PortCount; ++port) {
         if (requests & (1u << port))
             LightLamp(port);
@@ -54,11 +62,20 @@ void ForEachRoutedOutput(int n, Send&& send)
     }
 }
 
-// Capture thread: the main thread lights these lamps when it next wakes.
+// Capture thread: the main thread lights these lamps when it next wakes;
+// the cycle's end decides whether it must wake now.
 void LightFromCapture(uint32_t lamps)
 {
-    LampRequests.fetch_or(lamps, std::memory_order_relaxed);
-    PostWakeUp();
+    LampRequests.fetch_or(lamps, std::memory_order_seq_cst);
+}
+
+// Capture thread, once at the end of each cycle: one wake-up at most, and
+// only for a lamp that is out (a system call per message would cost the
+// cycle more than the routing itself).
+void EndCaptureCycle()
+{
+    if (LampRequests.load(std::memory_order_seq_cst) & ~LampsLit.load(std::memory_order_seq_cst))
+        PostWakeUp();
 }
 
 // The routing rule, the same on either thread: pressure becomes a bend where
@@ -183,6 +200,27 @@ const MidiInProc MidiInputProcs[3] = {&MidiInputProc<1>, &MidiInputProc<2>, &Mid
 void SendFromCapture(bool on)
 {
     CaptureSends.store(on, std::memory_order_relaxed);
+    if (DeviceService) {
+        DeviceService->setCaptureCycleStart(on ? &ReleaseAtCycleStart : nullptr);
+        DeviceService->setCaptureCycleEnd(on ? &EndCaptureCycle : nullptr);
+    }
+}
+
+bool SendingFromCapture()
+{
+    return CaptureSends.load(std::memory_order_relaxed);
+}
+
+bool SendFromCycle(int k, uint32_t message, uintptr_t time)
+{
+    LightFromCapture(1u << OutputPort(k));
+    const MidiHandle handle = CaptureOutputs[k - 1].load();
+    if (!handle)
+        return false;
+    if (DeviceService->midiOutShortMsgNow(handle, message, time) == MMSYSERR_NOERROR)
+        return true;
+    CountLostMessages();
+    return false;
 }
 
 void WaitForCapture()
@@ -250,9 +288,12 @@ bool SendLongToOutput(int k, const uint8_t* bytes, uint32_t size)
 void DecayActivity()
 {
     for (int port = 0; port < PortCount; ++port) {
-        if (ActivityHold[port] != 0)
+        if (ActivityHold[port] != 0) {
             --ActivityHold[port];
-        else if (EngineHooks.SetLamp)
+            continue;
+        }
+        LampsLit.fetch_and(~(1u << port), std::memory_order_seq_cst);
+        if (EngineHooks.SetLamp)
             EngineHooks.SetLamp(port, false);
     }
     // After the decay, so that a lamp lit now stays for a whole tick.
@@ -267,6 +308,7 @@ void ResetMessagePath()
         handle.store(nullptr);
     CaptureSends.store(false);
     LampRequests.store(0);
+    LampsLit.store(0);
     for (auto& lost : ReleaseLost)
         lost.store(false);
     ResetEventRing();

@@ -38,6 +38,14 @@ extern std::atomic<MidiHandle> CaptureOutputs[3];
 // Whether the capture callbacks route (set as the service in use allows).
 void SendFromCapture(bool on);
 
+// Whether the capture callbacks route.
+bool SendingFromCapture();
+
+// Capture thread, at a cycle's start: sends a message the cycle makes itself
+// (a release) on output k at `time`, and asks for its lamp. Returns whether
+// the device took it.
+bool SendFromCycle(int k, uint32_t message, uintptr_t time);
+
 // Main thread: returns once no capture callback still uses settings changed
 // before the call (at once where the main thread does the routing).
 void WaitForCapture();

@@ -33,13 +33,18 @@ void LoadOptions()
 
 void SaveOptions()
 {
+    SaveSettings(OpenSelection, OpenDeviceNames());
+}
+
+void SaveSettings(const int32_t (&selections)[PortCount], const SavedDeviceNames& deviceNames)
+{
     for (int n = 1; n <= 3; ++n) {
-        RoutingOptions.InSelect[n - 1] = OpenSelection[InputPort(n)];
-        RoutingOptions.OutSelect[n - 1] = OpenSelection[OutputPort(n)];
+        RoutingOptions.InSelect[n - 1] = selections[InputPort(n)];
+        RoutingOptions.OutSelect[n - 1] = selections[OutputPort(n)];
     }
     // Names first, and put back when the options file fails: the names must
     // never point at other devices than the indices saved with them.
-    const DeviceNamesBefore names = SaveDeviceNames();
+    const DeviceNamesBefore names = SaveDeviceNames(deviceNames);
     std::string reason;
     const SaveResult result = ReplaceOptionsFile(OptionsFileName, &RoutingOptions, sizeof RoutingOptions, &reason);
     if (result != SaveResult::Saved)
@@ -53,4 +58,15 @@ void SaveOptions()
         ErrorNotice("Error Writing Options File !", "Bad Write");
         break;
     }
+}
+
+void TakeRunLock()
+{
+    if (TakeRunLockFile(RunLockFileName) == RunLock::HeldElsewhere)
+        throw FileFailure("Another copy is already running in this directory");
+}
+
+void ReleaseRunLock()
+{
+    ReleaseRunLockFile();
 }

@@ -28,3 +28,12 @@ enum class SaveResult { Saved, CannotCreate, ShortWrite };
 // A file the user may not write is refused. On a failure `reason`, when
 // given, gets the system's reason in words ("Permission denied").
 SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size, std::string* reason = nullptr);
+
+// A lock held for a whole run on a file of its own, so that it never stands
+// in the way of the options file's lock. Taken: this process holds it until
+// it is let go or the process ends (a crash leaves no stale lock).
+// HeldElsewhere: another process holds it. Unavailable: the file cannot be
+// made (a directory the user may not write), so nothing is known.
+enum class RunLock { Taken, HeldElsewhere, Unavailable };
+RunLock TakeRunLockFile(const char* name);
+void ReleaseRunLockFile();

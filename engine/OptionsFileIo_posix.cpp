@@ -123,6 +123,8 @@ bool SyncDirectoryOf(const std::string& path)
     return synced;
 }
 
+int RunLockFd = -1;
+
 }  // namespace
 
 bool OptionsFileExists(const char* name)
@@ -212,4 +214,28 @@ SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size, s
     if (target >= 0)
         close(target);
     return result;
+}
+
+RunLock TakeRunLockFile(const char* name)
+{
+    ReleaseRunLockFile();
+    // Never removed: a copy that removed it on its way out could let a third
+    // copy lock a new file while a second still holds the old one.
+    const int fd = open(name, O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return RunLock::Unavailable;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        close(fd);
+        return held ? RunLock::HeldElsewhere : RunLock::Unavailable;
+    }
+    RunLockFd = fd;
+    return RunLock::Taken;
+}
+
+void ReleaseRunLockFile()
+{
+    if (RunLockFd >= 0)
+        close(RunLockFd);
+    RunLockFd = -1;
 }

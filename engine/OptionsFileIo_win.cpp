@@ -35,6 +35,8 @@ std::string LastReason()
     return text;
 }
 
+HANDLE RunLockHandle = INVALID_HANDLE_VALUE;
+
 }  // namespace
 
 bool OptionsFileExists(const char* name)
@@ -105,4 +107,27 @@ SaveResult ReplaceOptionsFile(const char* name, const void* data, size_t size, s
         return SaveResult::CannotCreate;
     }
     return SaveResult::Saved;
+}
+
+RunLock TakeRunLockFile(const char* name)
+{
+    ReleaseRunLockFile();
+    // Share mode 0 is the lock; the file goes with the last handle, so no
+    // stale one is left behind.
+    const HANDLE file = CreateFileW(Wide(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? RunLock::HeldElsewhere
+                                                                                 : RunLock::Unavailable;
+    }
+    RunLockHandle = file;
+    return RunLock::Taken;
+}
+
+void ReleaseRunLockFile()
+{
+    if (RunLockHandle != INVALID_HANDLE_VALUE)
+        CloseHandle(RunLockHandle);
+    RunLockHandle = INVALID_HANDLE_VALUE;
 }

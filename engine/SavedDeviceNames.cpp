@@ -56,17 +56,24 @@ bool SavedSelectionsExist()
 
 }  // namespace
 
-std::string DeviceNamesText()
+SavedDeviceNames OpenDeviceNames()
 {
-    std::string text;
+    SavedDeviceNames open;
     for (int port = 0; port < PortCount; ++port) {
         const bool input = port < OutputPort(1);
         const std::vector<std::string>& names = input ? InDeviceNames : OutDeviceNames;
         const int32_t selection = OpenSelection[port];
         if (selection > 0 && static_cast<size_t>(selection) < names.size())
-            text += names[selection];
-        text += '\n';
+            open[port] = names[selection];
     }
+    return open;
+}
+
+std::string DeviceNamesText(const SavedDeviceNames& names)
+{
+    std::string text;
+    for (const std::string& name : names)
+        text += name + '\n';
     return text;
 }
 
@@ -112,12 +119,12 @@ bool ReadDeviceNamesFile(std::string& text)
 
 }  // namespace
 
-DeviceNamesBefore SaveDeviceNames()
+DeviceNamesBefore SaveDeviceNames(const SavedDeviceNames& names)
 {
     DeviceNamesBefore before;
     before.existed = OptionsFileExists(DeviceNamesFileName);
     before.read = before.existed && ReadDeviceNamesFile(before.text);
-    const std::string text = DeviceNamesText();
+    const std::string text = DeviceNamesText(names);
     std::string reason;
     const SaveResult result = ReplaceOptionsFile(DeviceNamesFileName, text.data(), text.size(), &reason);
     if (result == SaveResult::ShortWrite || (result == SaveResult::CannotCreate && before.existed)) {
@@ -165,4 +172,22 @@ void RestoreSavedDeviceNames()
 const std::string& RestoredDeviceName(int port)
 {
     return Restored[port];
+}
+
+int32_t& SavedSelection(int port)
+{
+    return port < OutputPort(1) ? RoutingOptions.InSelect[port] : RoutingOptions.OutSelect[port - OutputPort(1)];
+}
+
+std::string SavedDeviceName(int port)
+{
+    const int32_t selection = SavedSelection(port);
+    const std::vector<std::string>& names = port < OutputPort(1) ? InDeviceNames : OutDeviceNames;
+    if (selection == 0)
+        return {};
+    if (!Restored[port].empty())
+        return Restored[port];
+    if (selection > 0 && static_cast<size_t>(selection) < names.size())
+        return names[selection];
+    return {};
 }

@@ -15,8 +15,12 @@ inline constexpr const char* DeviceNamesFileName = "Roraridov.devices";
 
 using SavedDeviceNames = std::array<std::string, PortCount>;
 
-// The file's text for the devices open now.
-std::string DeviceNamesText();
+// The full names of the devices open now, in port order; empty for a
+// closed port.
+SavedDeviceNames OpenDeviceNames();
+
+// The file's text for these names.
+std::string DeviceNamesText(const SavedDeviceNames& names);
 
 // False, leaving `names` alone, for anything but six lines of UTF-8 text of
 // sensible length.
@@ -29,11 +33,11 @@ struct DeviceNamesBefore {
     std::string text;
 };
 
-// Writes the file atomically and returns what it held before. Raises
+// Writes the file for `names` atomically and returns what it held before. Raises
 // FileFailure when a names file is there and cannot be replaced (it would
 // point at other devices than the options file); where none is there and
 // none can be made, the options file is saved alone.
-DeviceNamesBefore SaveDeviceNames();
+DeviceNamesBefore SaveDeviceNames(const SavedDeviceNames& names);
 
 // Puts the names file back as it was, after the options file could not be
 // saved, so the two never disagree.
@@ -48,3 +52,11 @@ void RestoreSavedDeviceNames();
 
 // The name the file gave port `port` at the last restore, empty if none.
 const std::string& RestoredDeviceName(int port);
+
+// The full name of the device the settings record holds for port `port`:
+// the restored name, else the name at its saved position; empty for none,
+// or for a position that names nothing listed.
+std::string SavedDeviceName(int port);
+
+// The selection the settings record holds for port `port`.
+int32_t& SavedSelection(int port);

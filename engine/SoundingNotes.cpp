@@ -53,24 +53,6 @@ void SetChannelBit(std::atomic<uint16_t>& bits, uint8_t channel, bool on)
 
 }  // namespace
 
-bool EndsSound(uint32_t message)
-{
-    const uint8_t status = StatusOf(message);
-    switch (status & 0xF0) {
-    case 0x80:
-        return true;
-    case 0x90:
-        return (Data2Of(message) & 0x7F) == 0;
-    case 0xB0: {
-        const uint8_t controller = Data1Of(message);
-        return ((controller == SustainPedal || controller == SostenutoPedal) && Data2Of(message) < 64) ||
-               controller == AllNotesOff || controller == AllSoundOff;
-    }
-    default:
-        return false;
-    }
-}
-
 void TrackSent(int input, int output, uint32_t message, bool fromPressure)
 {
     Sounding& s = Table[input - 1][output - 1];
@@ -133,68 +115,131 @@ Held HeldByOthers(int input, int output)
 // Sends `release(channel)` on every channel set in `mine` and not in
 // `others`; what another input holds is forgotten here without a send, and
 // what could not be handed to the device stays for the next release.
-template <typename Release>
-void ReleaseChannels(std::atomic<uint16_t>& mine, uint16_t others, int output, Release release)
+template <typename Send, typename Release>
+void ReleaseChannels(std::atomic<uint16_t>& mine, uint16_t others, Send& send, Release release)
 {
     uint16_t kept = 0;
     const uint16_t bits = mine.load(Relaxed);
     for (uint8_t channel = 0; channel < 16; ++channel) {
         const auto bit = uint16_t(1u << channel);
-        if ((bits & ~others & bit) && !SendToOutput(output, release(channel)))
+        if ((bits & ~others & bit) && !send(release(channel)))
             kept |= bit;
     }
     // Only what was looked at: a live input may have set more meanwhile.
     mine.fetch_and(uint16_t(~(bits & ~kept)), Relaxed);
 }
 
-void CentreBends(Sounding& s, uint16_t others, int output)
+template <typename Send>
+void CentreBends(Sounding& s, uint16_t others, Send& send)
 {
-    ReleaseChannels(s.bent, others, output, [](uint8_t channel) { return Message(0xE0 | channel, 0, 64); });
+    ReleaseChannels(s.bent, others, send, [](uint8_t channel) { return Message(0xE0 | channel, 0, 64); });
 }
 
-}  // namespace
-
-void ReleaseSounding(int input, int output)
+// Input n's record on output k let go of through `send`, which says whether
+// the device took each message.
+template <typename Send>
+void Release(int input, int output, Send send)
 {
     Sounding& s = Table[input - 1][output - 1];
     const Held others = HeldByOthers(input, output);
-    CentreBends(s, others.bent, output);
+    CentreBends(s, others.bent, send);
     for (uint8_t channel = 0; channel < 16; ++channel) {
         for (int half = 0; half < 2; ++half) {
             const uint64_t seen = s.notes[channel][half].load(Relaxed);
             uint64_t kept = 0;
             for (uint64_t bits = seen & ~others.notes[channel][half]; bits; bits &= bits - 1) {
                 const auto note = static_cast<uint8_t>(half * 64 + std::countr_zero(bits));
-                if (!SendToOutput(output, Message(0x80 | channel, note, 64)))
+                if (!send(Message(0x80 | channel, note, 64)))
                     kept |= bits & -bits;
             }
             s.notes[channel][half].fetch_and(~(seen & ~kept), Relaxed);
         }
     }
     // The pedals after the notes, as a player lets go of them.
-    ReleaseChannels(s.pedalDown, others.pedalDown, output,
+    ReleaseChannels(s.pedalDown, others.pedalDown, send,
                     [](uint8_t channel) { return Message(0xB0 | channel, SustainPedal, 0); });
-    ReleaseChannels(s.sostenutoDown, others.sostenutoDown, output,
+    ReleaseChannels(s.sostenutoDown, others.sostenutoDown, send,
                     [](uint8_t channel) { return Message(0xB0 | channel, SostenutoPedal, 0); });
+}
+
+constexpr uint32_t ReleaseBit(int input, int output)
+{
+    return 1u << ((input - 1) * 3 + output - 1);
+}
+
+// Releases handed to the capture thread, one ReleaseBit each. Where the
+// capture callbacks send, another input may strike a note on the output
+// while the main thread decides what to let go of there; decided at the
+// start of a cycle, between two cycles' messages, the record and what the
+// output carries agree.
+std::atomic<uint32_t> CycleReleases{0};
+
+// Main thread: the releases of `bits`, input by input, output by output.
+// Those on an output the capture callbacks send to are made at the next
+// cycle's start, and waited for; what no cycle took (a stopped server runs
+// none, and then nothing else sends either) is made here.
+void ReleaseMany(uint32_t bits)
+{
+    uint32_t handed = 0;
+    if (SendingFromCapture()) {
+        for (int output = 1; output <= 3; ++output) {
+            if (!CaptureOutputs[output - 1].load())
+                continue;
+            for (int input = 1; input <= 3; ++input)
+                handed |= bits & ReleaseBit(input, output);
+        }
+    }
+    if (handed) {
+        CycleReleases.fetch_or(handed, std::memory_order_seq_cst);
+        DeviceService->waitForCycle();
+        bits = (bits & ~handed) | (CycleReleases.fetch_and(~handed, std::memory_order_seq_cst) & handed);
+    }
+    for (int input = 1; input <= 3; ++input) {
+        for (int output = 1; output <= 3; ++output) {
+            if (bits & ReleaseBit(input, output))
+                Release(input, output, [output](uint32_t message) { return SendToOutput(output, message); });
+        }
+    }
+}
+
+}  // namespace
+
+void ReleaseSounding(int input, int output)
+{
+    ReleaseMany(ReleaseBit(input, output));
+}
+
+void ReleaseAtCycleStart(uintptr_t time)
+{
+    if (CycleReleases.load(Relaxed) == 0)
+        return;
+    const uint32_t bits = CycleReleases.exchange(0, std::memory_order_seq_cst);
+    for (int input = 1; input <= 3; ++input) {
+        for (int output = 1; output <= 3; ++output) {
+            if (bits & ReleaseBit(input, output))
+                Release(input, output,
+                        [output, time](uint32_t message) { return SendFromCycle(output, message, time); });
+        }
+    }
 }
 
 void ReleaseOutput(int output)
 {
     // One input after another: what two inputs share goes out with the last.
-    for (int input = 1; input <= 3; ++input)
-        ReleaseSounding(input, output);
+    ReleaseMany(ReleaseBit(1, output) | ReleaseBit(2, output) | ReleaseBit(3, output));
 }
 
 void ReleaseInput(int input)
 {
-    for (int output = 1; output <= 3; ++output)
-        ReleaseSounding(input, output);
+    ReleaseMany(ReleaseBit(input, 1) | ReleaseBit(input, 2) | ReleaseBit(input, 3));
 }
 
 void CentrePressureBends(int input)
 {
-    for (int output = 1; output <= 3; ++output)
-        CentreBends(Table[input - 1][output - 1], HeldByOthers(input, output).bent, output);
+    for (int output = 1; output <= 3; ++output) {
+        auto send = [output](uint32_t message) { return SendToOutput(output, message); };
+        CentreBends(Table[input - 1][output - 1], HeldByOthers(input, output).bent, send);
+    }
 }
 
 void SetRouting(int input, int32_t routeMask, bool atToPb, bool chVoiceOnly)
@@ -208,16 +253,20 @@ void SetRouting(int input, int32_t routeMask, bool atToPb, bool chVoiceOnly)
     // under them; what it sends must be in the record before it is released.
     if (cut || unbend)
         WaitForCapture();
+    uint32_t releases = 0;
     for (int output = 1; output <= 3; ++output) {
         if (cut & (1 << (output - 1)))
-            ReleaseSounding(input, output);
+            releases |= ReleaseBit(input, output);
     }
+    if (releases)
+        ReleaseMany(releases);
     if (unbend)
         CentrePressureBends(input);
 }
 
 void ResetSoundingNotes()
 {
+    CycleReleases.store(0);
     for (auto& row : Table) {
         for (Sounding& s : row) {
             for (auto& channel : s.notes) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MidiBytes.h"
+
 #include <cstdint>
 
 // What each input has left sounding on each output: notes on, sustain and
@@ -10,9 +12,8 @@
 // releases) go out first, so that no note is left hanging on a synth that
 // will never hear its note-off.
 
-// Whether the message lets go of something sounding: a note-off, a pedal
-// released, all notes off. Such messages are the last a full ring refuses.
-bool EndsSound(uint32_t message);
+// EndsSound(), which tells the messages that let go of something sounding,
+// comes from MidiBytes.h.
 
 // Message was just handed to open output k for input n. `fromPressure`
 // marks a pitch bend converted from channel pressure.
@@ -22,8 +23,14 @@ void TrackSent(int input, int output, uint32_t message, bool fromPressure);
 // where a pedal is down, and a centred bend where it bent from pressure;
 // forgets what was handed over (a refused send stays for the next release).
 // What another input still holds there (the same note, pedal or bent
-// channel) is left sounding for that input to let go.
+// channel) is left sounding for that input to let go. Where the capture
+// callbacks send, made at the start of the next cycle and waited for.
 void ReleaseSounding(int input, int output);
+
+// Capture thread, at the start of a cycle where the capture callbacks send:
+// the releases the main thread handed over (see ReleaseSounding), sent at
+// `time`, the cycle's first time stamp.
+void ReleaseAtCycleStart(uintptr_t time);
 
 // Every input's notes on output k (before the output closes), each once.
 void ReleaseOutput(int output);

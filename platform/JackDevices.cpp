@@ -3,75 +3,21 @@
 #include <cerrno>
 #include <utility>
 
-namespace {
-
-using ListedPorts = std::vector<std::pair<std::string, const jack_port_t*>>;
-
-std::string ClientOf(const std::string& portName)
-{
-    return portName.substr(0, portName.find(':'));
-}
-
-bool Listed(const ListedPorts& ports, const std::string& name)
-{
-    return std::any_of(ports.begin(), ports.end(), [&](const auto& entry) { return entry.first == name; });
-}
-
-// The device whose port this is, under a name not seen before: a rename
-// keeps the port and its client, and the old name is gone. The new name
-// may be read before the rename is heard of, so the port decides; the
-// caller has made sure it was not registered anew in the meantime.
-int64_t RenamedDevice(const JackDevices& devices, const ListedPorts& now, const std::string& name,
-                      const jack_port_t* port)
-{
-    for (size_t i = 0; i < devices.ports.size(); ++i) {
-        if (devices.ports[i] == port && ClientOf(devices.names[i]) == ClientOf(name) && !Listed(now, devices.names[i]))
-            return static_cast<int64_t>(i);
-    }
-    return -1;
-}
-
-}  // namespace
-
 // Asks the server for the MIDI ports of every client but us. Returns whether
 // a device came, went, came back or was renamed.
 bool JackDeviceService::refreshDevices()
 {
-    const std::vector<const jack_port_t*> registered = takeRegisteredPorts();
+    const std::vector<PortKey> registered = takeRegisteredPorts();
+    // A handle seen before may be a new port's: jackd hands a gone port's
+    // id, which is its handle, to the next one registered.
+    const auto anew = [&](PortKey port) {
+        return m_heard.lost || std::find(registered.begin(), registered.end(), port) != registered.end();
+    };
     bool changed = false;
     for (bool input : {true, false}) {
-        JackDevices& devices = input ? m_sources : m_sinks;
-        const ListedPorts now = listPorts(input);
-        std::vector<const jack_port_t*> ports(devices.names.size(), nullptr);
-        for (const auto& [name, port] : now) {
-            // A handle seen before may be a new port's: jackd hands a gone
-            // port's id, which is its handle, to the next one registered.
-            const bool anew =
-                m_heard.lost || std::find(registered.begin(), registered.end(), port) != registered.end();
-            int64_t at = devices.find(name);
-            if (at < 0 && !anew)
-                at = RenamedDevice(devices, now, name, port);
-            if (at >= 0 && devices.names[static_cast<size_t>(at)] != name) {
-                rename(input, static_cast<size_t>(at), name);
-                changed = true;
-            } else if (at < 0) {
-                at = static_cast<int64_t>(devices.names.size());
-                devices.names.push_back(name);
-                devices.ports.push_back(nullptr);
-                devices.arrivals.push_back(0);
-                ports.push_back(nullptr);
-                arrive(input, static_cast<size_t>(at));
-                changed = true;
-            } else if (anew || devices.ports[static_cast<size_t>(at)] != port) {
-                // Back, or gone and back between two looks: as good as new.
-                arrive(input, static_cast<size_t>(at));
-                changed = true;
-            }
-            ports[static_cast<size_t>(at)] = port;
-        }
-        for (size_t i = 0; i < ports.size() && !changed; ++i)
-            changed = devices.present(i) != (ports[i] != nullptr);
-        devices.ports = std::move(ports);
+        DeviceList& devices = input ? m_sources : m_sinks;
+        if (RefreshDeviceList(devices, listPorts(input), anew, LinksOf(input ? m_inputs : m_outputs)))
+            changed = true;
     }
     return changed;
 }
@@ -88,7 +34,7 @@ ListedPorts JackDeviceService::listPorts(bool input)
             // it asked for, and another client may have it.
             const jack_port_t* port = jack_port_by_name(m_client, *name);
             if (port && !jack_port_is_mine(m_client, port))
-                now.emplace_back(*name, port);
+                now.push_back({*name, reinterpret_cast<PortKey>(port)});
         }
         jack_free(names);
     }
@@ -96,7 +42,7 @@ ListedPorts JackDeviceService::listPorts(bool input)
 }
 
 // The ports registered since the last look, as they are now.
-std::vector<const jack_port_t*> JackDeviceService::takeRegisteredPorts()
+std::vector<PortKey> JackDeviceService::takeRegisteredPorts()
 {
     m_heard.registered.clear();
     m_heard.lost = false;
@@ -104,35 +50,12 @@ std::vector<const jack_port_t*> JackDeviceService::takeRegisteredPorts()
         std::lock_guard lock(m_newsMutex);
         std::swap(m_news, m_heard);
     }
-    std::vector<const jack_port_t*> ports;
+    std::vector<PortKey> ports;
     for (const jack_port_id_t id : m_heard.registered) {
         if (const jack_port_t* port = jack_port_by_id(m_client, id))
-            ports.push_back(port);
+            ports.push_back(reinterpret_cast<PortKey>(port));
     }
     return ports;
-}
-
-// A device that came has no links yet, and a keyboard's note-offs from
-// before it went will never come.
-void JackDeviceService::arrive(bool input, size_t device)
-{
-    JackDevices& devices = input ? m_sources : m_sinks;
-    ++devices.arrivals[device];
-    for (JackPort& record : input ? m_inputs : m_outputs) {
-        if (record.inUse && record.peer == devices.names[device])
-            record.connected = false;
-    }
-}
-
-// A renamed device keeps its place, and what is open on it follows.
-void JackDeviceService::rename(bool input, size_t device, const std::string& name)
-{
-    JackDevices& devices = input ? m_sources : m_sinks;
-    for (JackPort& record : input ? m_inputs : m_outputs) {
-        if (record.inUse && record.peer == devices.names[device])
-            record.peer = name;
-    }
-    devices.names[device] = name;
 }
 
 bool JackDeviceService::registerPort(JackPort& record, bool input)
@@ -168,7 +91,7 @@ void JackDeviceService::connectWaitingPorts()
 {
     bool failed = false;
     for (bool input : {true, false}) {
-        const JackDevices& devices = input ? m_sources : m_sinks;
+        const DeviceList& devices = input ? m_sources : m_sinks;
         for (JackPort& record : input ? m_inputs : m_outputs) {
             if (!record.inUse)
                 continue;
@@ -176,12 +99,7 @@ void JackDeviceService::connectWaitingPorts()
                 failed = true;
                 continue;
             }
-            const int64_t at = devices.find(record.peer);
-            if (at < 0 || !devices.present(static_cast<size_t>(at))) {
-                record.connected = false;  // its links went with it
-                continue;
-            }
-            if (!record.connected && !connect(record, input))
+            if (LinkWaiting(devices, record) && !connect(record, input))
                 failed = true;
         }
     }
@@ -239,29 +157,20 @@ void JackDeviceService::PortRenamed(jack_port_id_t, const char*, const char*, vo
 
 std::string JackDeviceService::deviceName(bool input, uint32_t device)
 {
-    const JackDevices& devices = input ? m_sources : m_sinks;
-    return device < devices.names.size() ? devices.names[device] : std::string();
+    return (input ? m_sources : m_sinks).name(device);
 }
 
 bool JackDeviceService::devicePresent(bool input, uint32_t device)
 {
-    const JackDevices& devices = input ? m_sources : m_sinks;
-    return devices.present(device);
+    return (input ? m_sources : m_sinks).present(device);
 }
 
 int64_t JackDeviceService::expectDevice(bool input, const std::string& name)
 {
-    JackDevices& devices = input ? m_sources : m_sinks;
-    if (const int64_t at = devices.find(name); at >= 0)
-        return at;
-    devices.names.push_back(name);
-    devices.ports.push_back(nullptr);
-    devices.arrivals.push_back(0);
-    return static_cast<int64_t>(devices.names.size()) - 1;
+    return (input ? m_sources : m_sinks).expect(name);
 }
 
 uint32_t JackDeviceService::deviceArrivals(bool input, uint32_t device)
 {
-    const JackDevices& devices = input ? m_sources : m_sinks;
-    return device < devices.arrivals.size() ? devices.arrivals[device] : 0;
+    return (input ? m_sources : m_sinks).arrived(device);
 }

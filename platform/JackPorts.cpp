@@ -7,6 +7,8 @@
 
 #include <thread>
 
+#include <time.h>
+
 MmResult JackDeviceService::midiInOpen(MidiHandle* slot, uint32_t device, MidiInProc callback, uintptr_t instance,
                                        uint32_t flags)
 {
@@ -29,7 +31,7 @@ MmResult JackDeviceService::open(MidiHandle* slot, bool input, uint32_t device, 
                                  uintptr_t instance)
 {
     Ports& ports = input ? m_inputs : m_outputs;
-    const JackDevices& devices = input ? m_sources : m_sinks;
+    const DeviceList& devices = input ? m_sources : m_sinks;
     int& wanted = input ? m_nextInput : m_nextOutput;
     const int hint = std::exchange(wanted, 0);
     if (device >= devices.names.size())
@@ -56,6 +58,7 @@ MmResult JackDeviceService::open(MidiHandle* slot, bool input, uint32_t device, 
     record->callback = callback;
     record->instance = instance;
     record->peer = peer;
+    record->device = device;
     for (jack_ringbuffer_t* ring : {record->outgoing, record->held}) {
         if (ring)
             jack_ringbuffer_reset(ring);
@@ -135,18 +138,53 @@ MmResult JackDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
     return MMSYSERR_NOERROR;
 }
 
+template <typename Waiting>
+void JackDeviceService::sleepAcrossCycles(Waiting waiting, Clock::time_point deadline, bool unlessRunning)
+{
+    if (!waiting())
+        return;
+    // Counted before `waiting` is asked again, so that a cycle's end either
+    // is seen there or posts (see endCycle).
+    m_cycleWaiters.fetch_add(1, std::memory_order_seq_cst);
+    while (waiting() && !((!unlessRunning || gone()) && Clock::now() > deadline)) {
+        // A few milliseconds at most, so that a server that dies meanwhile
+        // is noticed; posts of cycles nobody waited for only make the loop
+        // look again.
+        timespec until;
+        clock_gettime(CLOCK_MONOTONIC, &until);
+        until.tv_nsec += 5'000'000;
+        if (until.tv_nsec >= 1'000'000'000) {
+            until.tv_nsec -= 1'000'000'000;
+            ++until.tv_sec;
+        }
+        sem_clockwait(&m_cycleEnded, CLOCK_MONOTONIC, &until);
+    }
+    m_cycleWaiters.fetch_sub(1, std::memory_order_seq_cst);
+}
+
 void JackDeviceService::waitOutOfCycle()
 {
     // A cycle that was running has ended once the flag is down or the count
     // has moved. The deadline only stops the wait for a process thread that
-    // a dead server left behind: a live one always finishes its cycle.
+    // a dead server left behind.
     const uint64_t cycle = m_cycles.load(std::memory_order_seq_cst);
-    const auto deadline = Clock::now() + std::chrono::seconds(1);
-    while (m_inCycle.load(std::memory_order_seq_cst) && m_cycles.load(std::memory_order_seq_cst) == cycle) {
-        if (gone() && Clock::now() > deadline)
-            return;
-        std::this_thread::yield();
-    }
+    sleepAcrossCycles(
+        [&] { return m_inCycle.load(std::memory_order_seq_cst) && m_cycles.load(std::memory_order_seq_cst) == cycle; },
+        Clock::now() + std::chrono::seconds(1), true);
+}
+
+void JackDeviceService::waitForCycle()
+{
+    if (!m_client || gone())
+        return;
+    // A cycle under way may have started before the call: then the one
+    // after it must run too. The flag first: a cycle it saw over has been
+    // counted by then.
+    const bool inCycle = m_inCycle.load(std::memory_order_seq_cst);
+    const uint64_t until = m_cycles.load(std::memory_order_seq_cst) + (inCycle ? 2 : 1);
+    const double period = double(jack_get_buffer_size(m_client)) / std::max(1u, jack_get_sample_rate(m_client));
+    const auto patience = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(4 * period + 0.1));
+    sleepAcrossCycles([&] { return m_cycles.load(std::memory_order_seq_cst) < until; }, Clock::now() + patience, false);
 }
 
 void JackDeviceService::waitForCapture()

@@ -12,6 +12,7 @@ void Silent(const char*) {}
 
 JackDeviceService::JackDeviceService(std::string clientName) : m_clientName(std::move(clientName))
 {
+    sem_init(&m_cycleEnded, 0, 0);
     m_news.registered.reserve(PortNewsRoom);
     m_heard.registered.reserve(PortNewsRoom);
     for (JackPort& in : m_inputs)
@@ -53,6 +54,7 @@ JackDeviceService::~JackDeviceService()
                 jack_ringbuffer_free(ring);
         }
     }
+    sem_destroy(&m_cycleEnded);
 }
 
 // Without a client (no server answered yet) the service starts as after its
@@ -124,8 +126,8 @@ void JackDeviceService::dropDeadClient()
     std::lock_guard lock(m_newsMutex);
     m_news.registered.clear();
     m_news.lost = false;
-    for (JackDevices* devices : {&m_sources, &m_sinks})
-        std::fill(devices->ports.begin(), devices->ports.end(), nullptr);
+    m_sources.markAllAbsent();
+    m_sinks.markAllAbsent();
 }
 
 bool JackDeviceService::update()

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "DeviceList.h"
 #include "DeviceNames.h"
 #include "JackDeviceService.h"
 #include "MidiInputReader.h"
 
 #include <jack/jack.h>
 #include <jack/ringbuffer.h>
+#include <semaphore.h>
 
 #include <algorithm>
 #include <array>
@@ -30,7 +32,7 @@ using Clock = std::chrono::steady_clock;
 // One of our JACK ports. The process thread finds it through `port`, which
 // the main thread publishes after setting everything else up and clears
 // before tearing anything down.
-struct JackPort {
+struct JackPort : DeviceLink {
     std::atomic<jack_port_t*> port{nullptr};
     std::atomic<bool> started{false};
     MidiInProc callback = nullptr;
@@ -44,42 +46,21 @@ struct JackPort {
     // this output could not take in its cycle, kept whole and in order for a
     // later one.
     jack_ringbuffer_t* held = nullptr;
-    // Process thread only, outputs: this cycle's buffer (null outside a
-    // cycle or while the port is not registered), the largest event it can
-    // take, the events written to it and the frame of the last one; and the
-    // bytes taken from `outgoing` this run, which orders it with `held`.
+    // Process thread only, outputs: whether the port is registered this
+    // cycle; its buffer (null outside a cycle, or when the server gave none),
+    // the largest event it can take, the events written to it, their cost in
+    // PipeWire's block and the frame of the last one; and the bytes taken
+    // from `outgoing` this run, which orders it with `held`.
+    bool cycleLive = false;
     void* cycleBuffer = nullptr;
     size_t cycleCapacity = 0;
     uint32_t cycleEvents = 0;
+    size_t cycleBlock = 0;
     jack_nframes_t cycleFrame = 0;
     uint64_t queuedTaken = 0;
-    // Main thread only.
-    bool inUse = false;
-    std::string peer;  // full name of the device this port serves
-    // Connected to the device as it is now. Kept here, not asked of the
-    // server: a client's view of the links lags, and a second connect made
-    // on that view doubles the link on PipeWire (every message twice).
-    bool connected = false;
-};
-
-// Devices keep their number for the run: one that goes stays listed as
-// absent, one that comes is added at the end.
-struct JackDevices {
-    std::vector<std::string> names;
-    // The port behind each device as this client saw it last, null while it
-    // is absent; also tells a renamed port, whose new name may be read
-    // before the rename is heard of.
-    std::vector<const jack_port_t*> ports;
-    // How many times each device came, or came back, this run.
-    std::vector<uint32_t> arrivals;
-
-    bool present(size_t device) const { return device < ports.size() && ports[device]; }
-
-    int64_t find(const std::string& name) const
-    {
-        const auto at = std::find(names.begin(), names.end(), name);
-        return at == names.end() ? -1 : at - names.begin();
-    }
+    // Main thread only, the DeviceLink: `connected` is kept here, not asked
+    // of the server: a client's view of the links lags, and a second connect
+    // made on that view doubles the link on PipeWire (every message twice).
 };
 
 // Ports registered since the main thread last looked. The notification
@@ -96,6 +77,16 @@ constexpr size_t PortsPerDirection = 8;
 // a whole cycle that carries more than about 1,365, whatever the period;
 // jackd takes more.
 constexpr uint32_t EventsPerCycle = 512;
+// PipeWire's libjack re-encodes each port's cycle into one block of 32,768
+// bytes: a 16-byte header, then per event 16 bytes and its size rounded up to
+// 8 (a 3-byte note costs 24). The receiving side throws a fuller block away
+// whole, though every write to the JACK buffer succeeded. jackd has no such
+// block; counting the same way there costs it nothing it would carry.
+constexpr size_t CycleBlockBytes = 32768 - 16;
+constexpr size_t BlockCost(uint32_t size)
+{
+    return 16 + ((size_t{size} + 7) & ~size_t{7});
+}
 // Room for what an output could not take this cycle: two of the longest
 // system exclusive messages and the notes around them.
 constexpr size_t HeldBytes = 2 * MaxLongMessageBytes + 16 * 1024;
@@ -142,7 +133,14 @@ public:
 
     bool sendsFromCapture() override { return true; }
     MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time) override;
+    void setCaptureCycleStart(void (*atStart)(uintptr_t)) override
+    {
+        m_captureCycleStart.store(atStart, std::memory_order_release);
+    }
+    void setCaptureCycleEnd(void (*atEnd)()) override { m_captureCycleEnd.store(atEnd, std::memory_order_release); }
     void waitForCapture() override;
+    void waitForCycle() override;
+    uint64_t messagesDropped() override { return m_dropped.load(std::memory_order_relaxed); }
 
 private:
     static int Process(jack_nframes_t frames, void* self);
@@ -153,21 +151,26 @@ private:
 
     void beginOutput(JackPort& out, jack_nframes_t frames);
     void writeWaiting(JackPort& out);
+    bool writeHeld(JackPort& out, uint32_t size);
+    void endCycle();
     MmResult writeNow(JackPort& out, const uint8_t* bytes, uint32_t size, uintptr_t time);
     MmResult midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t time) override;
     void receiveInputs(jack_nframes_t frames);
     JackPort* outputOf(MidiHandle handle);
     // Main thread: until no cycle that may have begun before the call runs.
     void waitOutOfCycle();
+    // Main thread: sleeps while `waiting()` holds, woken at each cycle's end,
+    // until `deadline` (which a live server's cycle overrides when
+    // `unlessRunning`: a live one always finishes its cycle).
+    template <typename Waiting>
+    void sleepAcrossCycles(Waiting waiting, Clock::time_point deadline, bool unlessRunning);
     void notify();
 
     bool adopt(jack_client_t* client);
     void dropDeadClient();
     bool refreshDevices();
-    std::vector<const jack_port_t*> takeRegisteredPorts();
-    std::vector<std::pair<std::string, const jack_port_t*>> listPorts(bool input);
-    void arrive(bool input, size_t device);
-    void rename(bool input, size_t device, const std::string& name);
+    std::vector<PortKey> takeRegisteredPorts();
+    ListedPorts listPorts(bool input);
     bool registerPort(JackPort& record, bool input);
     bool connect(JackPort& record, bool input);
     void connectWaitingPorts();
@@ -186,8 +189,8 @@ private:
 
     std::string m_clientName;
     jack_client_t* m_client = nullptr;  // null while no server answers
-    JackDevices m_sources;  // other clients' MIDI outputs: our input devices
-    JackDevices m_sinks;    // other clients' MIDI inputs: our output devices
+    DeviceList m_sources;  // other clients' MIDI outputs: our input devices
+    DeviceList m_sinks;     // other clients' MIDI inputs: our output devices
     Ports m_inputs;
     Ports m_outputs;
     int m_nextInput = 0;
@@ -209,7 +212,17 @@ private:
     // Process thread only: the cycle's first frame and length.
     jack_nframes_t m_cycleStart = 0;
     jack_nframes_t m_cycleFrames = 0;
+    // A main thread waiting for a cycle to end counts itself here and sleeps
+    // on the semaphore, which the cycle posts only while someone waits: no
+    // system call in the cycle otherwise.
+    std::atomic<int> m_cycleWaiters{0};
+    sem_t m_cycleEnded;
+    // Held messages that could never go out (larger than any cycle of the
+    // port carries): let go of and counted, never silently.
+    std::atomic<uint64_t> m_dropped{0};
     std::atomic<void (*)()> m_notify{nullptr};
+    std::atomic<void (*)(uintptr_t)> m_captureCycleStart{nullptr};
+    std::atomic<void (*)()> m_captureCycleEnd{nullptr};
 
     std::thread m_watcher;
     std::mutex m_watchMutex;

@@ -70,3 +70,22 @@ void CopyProductName(char (&field)[32], const char* name)
         memcpy(field, name, length);
     field[length] = '\0';
 }
+
+bool EndsSound(uint32_t message)
+{
+    constexpr uint8_t SustainPedal = 64, SostenutoPedal = 66, AllSoundOff = 120, AllNotesOff = 123;
+    const auto status = static_cast<uint8_t>(message);
+    const auto controller = static_cast<uint8_t>(message >> 8);
+    const auto value = static_cast<uint8_t>(message >> 16);
+    switch (status & 0xF0) {
+    case 0x80:
+        return true;
+    case 0x90:
+        return (value & 0x7F) == 0;
+    case 0xB0:
+        return ((controller == SustainPedal || controller == SostenutoPedal) && value < 64) ||
+               controller == AllNotesOff || controller == AllSoundOff;
+    default:
+        return false;
+    }
+}

@@ -73,6 +73,11 @@ void ReadShortMessages(const uint8_t* bytes, size_t size, Deliver&& deliver)
     }
 }
 
+// Whether the packed message lets go of something sounding: a note-off, a
+// sustain or sostenuto pedal released, all notes or all sound off. Such
+// messages are the last a full ring refuses.
+bool EndsSound(uint32_t message);
+
 // Copies a device name into a 32-byte product-name field, cut to 31
 // characters and zero-terminated.
 void CopyProductName(char (&field)[32], const char* name);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 MidiDeviceService* DeviceService = nullptr;
 
@@ -65,4 +66,22 @@ MmResult MidiDeviceService::midiOutLongMsgNow(MidiHandle, const uint8_t*, uint32
     return MMSYSERR_NOTSUPPORTED;
 }
 
+void MidiDeviceService::setCaptureCycleStart(void (*)(uintptr_t)) {}
+
+void MidiDeviceService::setCaptureCycleEnd(void (*)()) {}
+
+void MidiDeviceService::waitForCycle() {}
+
 void MidiDeviceService::waitForCapture() {}
+
+MidiDeviceService* MidiDeviceService::describe(std::string name, bool answered)
+{
+    m_serviceName = std::move(name);
+    m_answered = answered;
+    return this;
+}
+
+uint64_t MidiDeviceService::messagesDropped()
+{
+    return 0;
+}

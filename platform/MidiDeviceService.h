@@ -105,9 +105,10 @@ public:
     virtual MmResult midiOutClose(MidiHandle handle) = 0;
 
     // Services whose capture callbacks run inside the cycle that also fills
-    // the outputs (JACK) let a capture callback send: a message then leaves
-    // in the cycle it arrived in, not one later through the main thread.
-    // The others answer false and never see the two calls after this one.
+    // the outputs (JACK), or on a routing thread of their own (winmm), let a
+    // capture callback send: a message then leaves at once, not whenever the
+    // main thread is next free. The others answer false and never see the
+    // two calls after this one.
     virtual bool sendsFromCapture();
     // Inside a capture callback only: writes the message to the output in
     // the current cycle, at the time stamp the callback was given (param2),
@@ -119,10 +120,26 @@ public:
     // exclusive message, written whole in this cycle or, where the output
     // cannot take it now, whole in a later one, in order with the rest.
     virtual MmResult midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t time);
+    // Main thread, before the capture callbacks may send: `atStart` runs on
+    // their thread at the start of each cycle, before any of them and after
+    // what the main thread queued for this cycle was taken, with the cycle's
+    // first time stamp; `atEnd` at its end, after the last. Null for
+    // nothing. Neither may allocate, lock or block.
+    virtual void setCaptureCycleStart(void (*atStart)(uintptr_t time));
+    virtual void setCaptureCycleEnd(void (*atEnd)());
+    // Main thread: returns once a cycle has started (and ended) after the
+    // call, or when none runs within a few periods (a server that stopped).
+    virtual void waitForCycle();
     // Main thread: returns once every capture callback that may have begun
     // before the call has returned; what it read of the routing before then
-    // is no longer in use. Bounded: a server that stopped runs no callback.
+    // is no longer in use. Bounded: a server that stopped runs no callback,
+    // and a routing thread stuck in a driver is waited for only so long.
     virtual void waitForCapture();
+    // Messages the service let go of this run: those a ring of its own had
+    // no room for before any capture callback saw them, and those a send
+    // accepted that it could not deliver after all; 0 for a service that
+    // never does.
+    virtual uint64_t messagesDropped();
 
     // Beyond the capability record: the device's full name, which may be
     // longer than a product-name field and is what a device is known by.
@@ -146,6 +163,18 @@ public:
     // returns whether the device lists changed.
     virtual void setChangeNotifier(void (*notify)());
     virtual bool update();
+
+    // For people, as OpenSystemDeviceService found it: the service's name
+    // ("JACK", "ALSA sequencer", "winmm"), empty for the stand-in used when
+    // none answered; and whether its server answered then (JACK, when named,
+    // may begin by waiting for one).
+    const std::string& serviceName() const { return m_serviceName; }
+    bool answered() const { return m_answered; }
+    MidiDeviceService* describe(std::string name, bool answered);
+
+private:
+    std::string m_serviceName;
+    bool m_answered = false;
 };
 
 // The backend the engine calls. Chosen once per run by OpenSystemDeviceService,

@@ -10,12 +10,17 @@ MidiDeviceService* OpenSystemDeviceService(ServiceChoice choice)
 {
     const bool automatic = choice == ServiceChoice::Automatic;
     if (automatic || choice == ServiceChoice::Jack) {
-        if (MidiDeviceService* jack = OpenJackDeviceService("Roraridov", choice == ServiceChoice::Jack))
-            return jack;
+        if (MidiDeviceService* jack = OpenJackDeviceService("Roraridov"))
+            return jack->describe("JACK", true);
+        // Named, it waits for a server that is not there yet.
+        if (choice == ServiceChoice::Jack) {
+            if (MidiDeviceService* jack = OpenJackDeviceService("Roraridov", true))
+                return jack->describe("JACK", false);
+        }
     }
     if (automatic || choice == ServiceChoice::Alsa) {
         if (MidiDeviceService* alsa = OpenAlsaDeviceService("Roraridov"))
-            return alsa;
+            return alsa->describe("ALSA sequencer", true);
     }
     return new NullDeviceService;
 }

@@ -4,11 +4,11 @@
 #include "MidiBytes.h"
 #include "WinmmInputBuffers.h"
 #include "WinmmOutputHeaders.h"
+#include "WinmmRoutingThread.h"
 
 #include <atomic>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -16,22 +16,21 @@
 namespace {
 
 // winmm calls a CALLBACK (stdcall on 32-bit) function with its own handle
-// type; the trampoline turns that call into the engine's. Its instance value
-// is the slot holding the engine's callback and instance value.
+// type; the trampoline copies what it brings into the routing thread's ring
+// for this slot, which is its instance value.
 struct InputSlot {
-    MidiInProc callback = nullptr;
-    uintptr_t instance = 0;
+    MidiInProc callback = nullptr;  // the engine's, while the slot is in use
+    unsigned index = 0;
+    WinmmRoutingThread* router = nullptr;
     HMIDIIN handle = nullptr;
-    HANDLE wake = nullptr;  // the service thread's event
+    HANDLE wake = nullptr;  // the routing thread's event
     MIDIHDR headers[WinmmInputBuffers::Count]{};
-    // Made on the slot's first open and kept for the run; published for the
-    // service thread once made.
-    std::unique_ptr<WinmmInputBuffers> owned;
-    std::atomic<WinmmInputBuffers*> buffers{nullptr};
+    std::unique_ptr<WinmmInputBuffers> owned;  // made on the slot's first open, kept for the run
 };
 
 struct OutputSlot {
-    HMIDIOUT handle = nullptr;
+    // Looked up by the routing thread too, for long messages.
+    std::atomic<HMIDIOUT> handle{nullptr};
     MIDIHDR headers[WinmmOutputHeaders::Count]{};
     std::unique_ptr<WinmmOutputHeaders> pool;  // made on the slot's first open, kept for the run
 };
@@ -88,6 +87,41 @@ const WinmmOutputCalls OutputCalls{
 
 void CALLBACK Trampoline(HMIDIIN handle, UINT message, DWORD_PTR slot, DWORD_PTR param1, DWORD_PTR param2);
 
+// Multimedia Class Scheduler's "Pro Audio" task, where avrt.dll offers it:
+// the routing thread then runs ahead of ordinary work however busy the
+// machine is. Loaded at run time so that a system without it still runs
+// the program, with the thread merely raised above normal.
+void RaiseToProAudio()
+{
+    using SetCharacteristics = HANDLE(WINAPI*)(LPCWSTR, LPDWORD);
+    if (HMODULE avrt = LoadLibraryW(L"avrt.dll")) {
+        const auto set = reinterpret_cast<SetCharacteristics>(
+            reinterpret_cast<void*>(GetProcAddress(avrt, "AvSetMmThreadCharacteristicsW")));
+        DWORD task = 0;
+        // Kept loaded: the thread keeps the class until it ends.
+        if (set && set(L"Pro Audio", &task))
+            return;
+        FreeLibrary(avrt);
+    }
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+}
+
+// An auto-reset event, closed after the thread that waits on it has ended.
+struct Event {
+    HANDLE handle = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ~Event()
+    {
+        if (handle)
+            CloseHandle(handle);
+    }
+};
+
+const WinmmThreadCalls ThreadCalls{
+    [](void* event) { SetEvent(static_cast<Event*>(event)->handle); },
+    [](void* event) { WaitForSingleObject(static_cast<Event*>(event)->handle, INFINITE); },
+    [](void*) { RaiseToProAudio(); },
+};
+
 // winmm gives product names in the ANSI code page; the program keeps its
 // names (and its names file) in UTF-8, as on every other system.
 std::string Utf8FromAnsi(const std::string& ansi)
@@ -106,17 +140,19 @@ std::string Utf8FromAnsi(const std::string& ansi)
     return utf8;
 }
 
+// Input is routed on a thread of the program's own (see WinmmRoutingThread),
+// so playing goes on while the main thread waits in a notice or a menu; the
+// engine's capture callbacks send from there, and the main thread only
+// lights lamps and shows notices.
 class WinmmDeviceService final : public MidiDeviceService {
 public:
-    ~WinmmDeviceService() override
+    WinmmDeviceService()
     {
-        if (m_serviceThread.joinable()) {
-            m_stopping.store(true, std::memory_order_release);
-            SetEvent(m_wake);
-            m_serviceThread.join();
+        for (unsigned index = 0; index < InputSlots; ++index) {
+            m_slots[index].index = index;
+            m_slots[index].router = &m_router;
+            m_slots[index].wake = m_wake.handle;
         }
-        if (m_wake)
-            CloseHandle(m_wake);
     }
 
     std::string deviceName(bool input, uint32_t device) override
@@ -144,17 +180,15 @@ public:
         size_t index = 0;
         while (index < InputSlots && m_slots[index].callback)
             ++index;
-        if (index == InputSlots || !startServiceThread())
+        if (index == InputSlots || !m_wake.handle)
             return MMSYSERR_NOMEM;
         InputSlot& input = m_slots[index];
-        if (!input.owned) {
+        if (!input.owned)
             input.owned = std::make_unique<WinmmInputBuffers>(InputCalls, &input);
-            input.buffers.store(input.owned.get(), std::memory_order_release);
-        }
-        // Filled before the open: winmm may call back from inside it.
+        // Before the open: winmm may call back from inside it.
+        if (!m_router.attach(input.index, callback, instance, input.owned.get()))
+            return MMSYSERR_NOMEM;
         input.callback = callback;
-        input.instance = instance;
-        input.wake = m_wake;
         HMIDIIN handle = nullptr;
         MMRESULT result = ::midiInOpen(&handle, device, reinterpret_cast<DWORD_PTR>(&Trampoline),
                                        reinterpret_cast<DWORD_PTR>(&input), CALLBACK_FUNCTION);
@@ -188,11 +222,17 @@ public:
         if (input)
             input->owned->withdraw();
         const MMRESULT result = ::midiInClose(reinterpret_cast<HMIDIIN>(handle));
-        // winmm sends its last callback (MIM_CLOSE) before the close returns.
-        if (input && result == MMSYSERR_NOERROR)
+        // winmm sends its last callback (MIM_CLOSE) before the close returns;
+        // what the ring still holds is routed before the engine releases
+        // what this input left sounding.
+        if (input && result == MMSYSERR_NOERROR) {
             vacate(*input);
-        else if (input)
+        } else if (input) {
+            // The buffers the reset returned must be seen as withdrawn before
+            // they are queued anew, or they would be added twice.
+            m_router.flush();
             input->owned->queue();
+        }
         return result;
     }
 
@@ -222,7 +262,7 @@ public:
             return result;
         if (!output->pool)
             output->pool = std::make_unique<WinmmOutputHeaders>(OutputCalls, output);
-        output->handle = handle;
+        output->handle.store(handle);
         *slot = reinterpret_cast<MidiHandle>(handle);
         return MMSYSERR_NOERROR;
     }
@@ -232,6 +272,9 @@ public:
         return ::midiOutShortMsg(reinterpret_cast<HMIDIOUT>(handle), message);
     }
 
+    // The engine sends long messages from its capture callbacks only, on
+    // the routing thread, so the headers have one user at a time: this one
+    // is here for the interface's sake.
     MmResult midiOutLongMsg(MidiHandle handle, const uint8_t* bytes, uint32_t size) override
     {
         OutputSlot* output = handle ? findOutput(reinterpret_cast<HMIDIOUT>(handle)) : nullptr;
@@ -246,75 +289,66 @@ public:
             output->pool->finish();
         const MMRESULT result = ::midiOutClose(reinterpret_cast<HMIDIOUT>(handle));
         if (output && result == MMSYSERR_NOERROR)
-            output->handle = nullptr;
+            output->handle.store(nullptr);
         return result;
     }
 
-private:
-    static void vacate(InputSlot& input)
+    bool sendsFromCapture() override { return true; }
+
+    MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t) override
     {
+        return ::midiOutShortMsg(reinterpret_cast<HMIDIOUT>(handle), message);
+    }
+
+    MmResult midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t) override
+    {
+        return midiOutLongMsg(handle, bytes, size);
+    }
+
+    void waitForCapture() override { m_router.waitForPass(); }
+
+    uint64_t messagesDropped() override { return m_router.dropped(); }
+
+private:
+    void vacate(InputSlot& input)
+    {
+        m_router.detach(input.index);
         input.callback = nullptr;
-        input.instance = 0;
         input.handle = nullptr;
     }
 
     OutputSlot* findOutput(HMIDIOUT handle)
     {
         for (OutputSlot& output : m_outputs) {
-            if (output.handle == handle)
+            if (output.handle.load() == handle)
                 return &output;
         }
         return nullptr;
     }
 
-    // Gives input buffers back to the driver, which the inputs' callbacks may
-    // not do. A thread of its own rather than the main thread: that one may
-    // sit in a notice for minutes while a dump streams in, and the driver
-    // drops what finds no buffer.
-    bool startServiceThread()
-    {
-        if (m_serviceThread.joinable())
-            return true;
-        if (!m_wake)
-            m_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        if (!m_wake)
-            return false;
-        m_serviceThread = std::thread([this] {
-            while (WaitForSingleObject(m_wake, INFINITE) == WAIT_OBJECT_0 &&
-                   !m_stopping.load(std::memory_order_acquire)) {
-                for (InputSlot& input : m_slots) {
-                    if (WinmmInputBuffers* buffers = input.buffers.load(std::memory_order_acquire))
-                        buffers->giveBack();
-                }
-            }
-        });
-        return true;
-    }
-
+    Event m_wake;  // outlives the thread that waits on it
+    WinmmRoutingThread m_router{ThreadCalls, &m_wake};
     InputSlot m_slots[InputSlots];
     OutputSlot m_outputs[OutputSlots];
-    HANDLE m_wake = nullptr;
-    std::atomic<bool> m_stopping{false};
-    std::thread m_serviceThread;
 };
 
 void CALLBACK Trampoline(HMIDIIN handle, UINT message, DWORD_PTR slot, DWORD_PTR param1, DWORD_PTR param2)
 {
-    auto* input = reinterpret_cast<InputSlot*>(slot);
-    if (message == MIM_LONGDATA || message == MIM_LONGERROR) {
-        const auto* header = reinterpret_cast<const MIDIHDR*>(param1);
-        if (header)
-                input->owned->received(static_cast<unsigned>(header->dwUser), header->dwBytesRecorded,
-                                   message == MIM_LONGERROR, input->callback, reinterpret_cast<MidiHandle>(handle),
-                                   input->instance, param2);
-        return;
+    // Copies and signals, nothing more: the routing thread does the rest.
+    const auto* input = reinterpret_cast<const InputSlot*>(slot);
+    const auto midiHandle = reinterpret_cast<MidiHandle>(handle);
+    if (message == MIM_DATA || message == MIM_MOREDATA) {
+        input->router->pushShort(input->index, midiHandle, message, static_cast<uint32_t>(param1), param2);
+    } else if (message == MIM_LONGDATA || message == MIM_LONGERROR) {
+        if (const auto* header = reinterpret_cast<const MIDIHDR*>(param1))
+            input->router->pushLong(input->index, midiHandle, message, static_cast<unsigned>(header->dwUser),
+                                    header->dwBytesRecorded, param2);
     }
-    input->callback(reinterpret_cast<MidiHandle>(handle), message, input->instance, param1, param2);
 }
 
 }  // namespace
 
 MidiDeviceService* OpenSystemDeviceService(ServiceChoice)
 {
-    return new WinmmDeviceService;  // the only one there is
+    return (new WinmmDeviceService)->describe("winmm", true);  // the only one there is
 }

@@ -42,7 +42,10 @@ void WinmmInputBuffers::received(unsigned buffer, uint32_t recorded, bool error,
 
 void WinmmInputBuffers::giveBack()
 {
-    std::lock_guard lock(m_mutex);
+    // queue() marks every buffer fresh and withdraw() takes them all back.
+    std::unique_lock lock(m_mutex, std::try_to_lock);
+    if (!lock.owns_lock())
+        return;
     if (!m_queued.load(std::memory_order_relaxed))
         return;
     for (unsigned buffer = 0; buffer < Count; ++buffer) {

@@ -15,16 +15,15 @@ struct WinmmInputCalls {
     MmResult (*add)(void* context, unsigned buffer);
     MmResult (*unprepare)(void* context, unsigned buffer);
     MmResult (*reset)(void* context);
-    // Asks for giveBack() soon. Called from the input's callback, so it may
-    // only signal (SetEvent).
+    // Asks for giveBack() soon, from received(); it only signals (SetEvent).
     void (*wake)(void* context);
 };
 
 // The buffers winmm fills with one input's system exclusive bytes, and the
 // reader that puts a message spanning several of them back together.
 // winmm allows no call but midiOutShortMsg and midiOutLongMsg inside an
-// input's callback, so a buffer read there is given back to the driver
-// later, by giveBack() on another thread.
+// input's callback, so a buffer is read and given back to the driver on
+// the routing thread, never in the callback.
 class WinmmInputBuffers {
 public:
     static constexpr unsigned Count = 8;
@@ -34,12 +33,14 @@ public:
 
     // Main thread, before the input starts: prepares and queues every buffer.
     MmResult queue();
-    // The input's callback, for MIM_LONGDATA and (error) MIM_LONGERROR:
-    // hands the whole messages read so far to `callback` and marks the
-    // buffer to be given back.
+    // The routing thread, for MIM_LONGDATA and (error) MIM_LONGERROR in
+    // order with the input's short messages: hands the whole messages read
+    // so far to `callback` and marks the buffer to be given back.
     void received(unsigned buffer, uint32_t recorded, bool error, MidiInProc callback, MidiHandle handle,
                   uintptr_t instance, uintptr_t stamp);
     // Any thread but the callback's: queues again every buffer read since.
+    // Never waits: while queue() or withdraw() runs, they decide the fate of
+    // every buffer and this does nothing.
     void giveBack();
     // Main thread, before the close: takes every buffer back from the driver.
     MmResult withdraw();
@@ -50,10 +51,10 @@ private:
     const WinmmInputCalls m_calls;
     void* const m_context;
     std::unique_ptr<uint8_t[]> m_storage;
-    MidiInputReader m_reader;  // the callback's only
+    MidiInputReader m_reader;  // the routing thread's only, but between a close and the next start
     std::atomic<bool> m_read[Count]{};
     // Cleared before the reset of a close: the buffers the driver then
     // returns, empty, must not go back (re-adding them can hang the driver).
     std::atomic<bool> m_queued{false};
-    std::mutex m_mutex;  // giveBack against queue and withdraw; never taken in the callback
+    std::mutex m_mutex;  // giveBack against queue and withdraw; never waited for on the routing thread
 };

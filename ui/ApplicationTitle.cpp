@@ -1,12 +1,13 @@
 #include "ApplicationTitle.h"
 
+#include "ProgramTitle.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 
 QString TitleFromFileName(const QString& fileName)
 {
-    const QString name = fileName.section(QLatin1Char('.'), 0, 0);
-    return name.left(1) + name.mid(1).toLower();
+    return QString::fromStdString(ProgramTitle(fileName.toStdString()));
 }
 
 QString ApplicationTitle()

@@ -4,8 +4,9 @@
 #include "LampShape.h"
 #include "LostMessages.h"
 #include "MessagePath.h"
+#include "Panic.h"
 #include "Pictures.h"
-#include "RoutingSettings.h"
+#include "RoutingDisplay.h"
 #include "SetupForm.h"
 #include "VirtualKeys.h"
 #include "WakeUpEvent.h"
@@ -190,13 +191,9 @@ void TMainForm::build()
 
 void TMainForm::RefreshRoutingDisplay()
 {
-    // Per input: "To Out 1..3", "AT to PB", "ChV Only" as check box numbers.
-    static constexpr int Mapping[3][5] = {{1, 2, 3, 10, 11}, {4, 5, 6, 13, 12}, {7, 8, 9, 15, 14}};
-    for (int n = 1; n <= 3; ++n) {
-        const auto states = InputSettings(n);
-        for (int item = 0; item < 5; ++item)
-            m_checkBoxes[Mapping[n - 1][item] - 1]->setChecked(states[item]);
-    }
+    const auto boxes = RoutingDisplay();
+    for (size_t i = 0; i < boxes.size(); ++i)
+        m_checkBoxes[i]->setChecked(boxes[i]);
 }
 
 void TMainForm::FormKeyDown(int key)
@@ -205,6 +202,8 @@ void TMainForm::FormKeyDown(int key)
         close();
     else if (key == VirtualKeyF2 && OpenSetupDialog)
         OpenSetupDialog(this);
+    else if (key == VirtualKeyF9)
+        SendPanic();
 }
 
 void TMainForm::TimerTimer()
@@ -217,7 +216,7 @@ void TMainForm::showLostMessages()
 {
     const uint64_t lost = LostMessages();
     if (lost != m_lostShown)
-        setToolTip(QStringLiteral("MIDI messages lost: %1").arg(lost));
+        setToolTip(QString::fromStdString(LostMessagesText(lost)));
     m_lostShown = lost;
 }
 

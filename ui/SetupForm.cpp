@@ -2,9 +2,12 @@
 
 #include "CheckListDelegate.h"
 #include "MainForm.h"
-#include "MidiPorts.h"
+#include "DeviceLists.h"
+#include "MiddleCut.h"
 #include "Notices.h"
 #include "OptionsFile.h"
+#include "Panic.h"
+#include "RoutingDisplay.h"
 #include "RoutingSettings.h"
 #include "SoundingNotes.h"
 #include "VirtualKeys.h"
@@ -29,8 +32,6 @@ TSetupForm* SetupForm = nullptr;
 
 namespace {
 
-constexpr const char* CheckItems[5] = {"To Output 1", "To Output 2", "To Output 3", "AT to PB", "Ch Voice Only"};
-
 // The captions size themselves to their text, so a substitute font a little
 // wider than the one the layout was made for does not cut them.
 QLabel* Label(QWidget* parent, const char* name, QRect geometry, const char* text)
@@ -46,9 +47,7 @@ QLabel* Label(QWidget* parent, const char* name, QRect geometry, const char* tex
 // name can be far wider, and the list would stretch across the screen.
 constexpr int WidestEntry = 420;
 
-// Full names are cut in the middle, keeping the start of the client and the
-// end of the port, the part that tells two ports of one device apart. The
-// whole name is the entry's tooltip.
+// Full names are cut in the middle; the whole name is the entry's tooltip.
 QString FullName(const QComboBox* list, int index)
 {
     return list->itemData(index, Qt::ToolTipRole).toString();
@@ -68,7 +67,12 @@ protected:
         initStyleOption(&option);
         painter.drawComplexControl(QStyle::CC_ComboBox, option);
         const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
-        option.currentText = fontMetrics().elidedText(FullName(this, currentIndex()), Qt::ElideMiddle, field.width() - 2);
+        const QFontMetrics metrics = fontMetrics();
+        option.currentText = QString::fromStdString(
+            CutInTheMiddle(FullName(this, currentIndex()).toStdString(), field.width() - 2,
+                           [&metrics](const std::string& text) {
+                               return metrics.horizontalAdvance(QString::fromStdString(text));
+                           }));
         painter.drawControl(QStyle::CE_ComboBoxLabel, option);
     }
 };
@@ -77,19 +81,20 @@ protected:
 // ones marked.
 void FillDeviceList(QComboBox* list, bool input)
 {
-    const std::vector<std::string>& names = input ? InDeviceNames : OutDeviceNames;
     const QSignalBlocker quiet(list);
     const QFontMetrics metrics(list->view()->font());
-    for (size_t at = 0; at < names.size(); ++at) {
-        const auto selection = static_cast<int32_t>(at);
-        const QString name = QString::fromStdString(names[at]);
-        const QString text = DevicePresent(input, selection) ? name : name + QStringLiteral(" (absent)");
-        const QString shown = metrics.elidedText(text, Qt::ElideMiddle, WidestEntry);
+    const auto measure = [&metrics](const std::string& text) {
+        return metrics.horizontalAdvance(QString::fromStdString(text));
+    };
+    const auto count = static_cast<int32_t>(DeviceNames(input).size());
+    for (int32_t selection = 0; selection < count; ++selection) {
+        const std::string text = DeviceEntryText(input, selection);
+        const QString shown = QString::fromStdString(CutInTheMiddle(text, WidestEntry, measure));
         if (selection < list->count())
             list->setItemText(selection, shown);
         else
             list->addItem(shown);
-        list->setItemData(selection, text, Qt::ToolTipRole);
+        list->setItemData(selection, QString::fromStdString(text), Qt::ToolTipRole);
     }
     // The drop-down may be wider than its box, up to the widest entry.
     QAbstractItemView* view = list->view();
@@ -121,9 +126,9 @@ QListWidget* CheckList(QWidget* parent, const char* name, QRect geometry, int n)
     list->setGeometry(geometry);
     list->setUniformItemSizes(true);
     list->setItemDelegate(new CheckListDelegate(list));
-    const auto states = InputSettings(n);
+    const auto states = CurrentRoutingChecks()[static_cast<size_t>(n - 1)];
     for (int i = 0; i < 5; ++i) {
-        auto* item = new QListWidgetItem(QString::fromLatin1(CheckItems[i]), list);
+        auto* item = new QListWidgetItem(QString::fromLatin1(CheckListItems[i]), list);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         item->setCheckState(states[i] ? Qt::Checked : Qt::Unchecked);
         item->setSizeHint(QSize(0, 13));
@@ -159,11 +164,11 @@ void TSetupForm::build()
     devices->setObjectName(QStringLiteral("GroupBox1"));
     devices->setGeometry(8, 8, 233, 305);
     Label(devices, "Label1", {8, 16, 59, 13}, "MIDI Input 1");
-    m_inputs[0] = DeviceList(devices, "Input1ComboBox", {8, 32, 217, 21}, true, OpenSelection[InputPort(1)]);
+    m_inputs[0] = DeviceList(devices, "Input1ComboBox", {8, 32, 217, 21}, true, ShownDevice(true, 1));
     Label(devices, "Label9", {8, 56, 59, 13}, "MIDI Input 2");
-    m_inputs[1] = DeviceList(devices, "Input2ComboBox", {8, 72, 217, 21}, true, OpenSelection[InputPort(2)]);
+    m_inputs[1] = DeviceList(devices, "Input2ComboBox", {8, 72, 217, 21}, true, ShownDevice(true, 2));
     Label(devices, "Label5", {8, 96, 59, 13}, "MIDI Input 3");
-    m_inputs[2] = DeviceList(devices, "Input3ComboBox", {8, 112, 217, 21}, true, OpenSelection[InputPort(3)]);
+    m_inputs[2] = DeviceList(devices, "Input3ComboBox", {8, 112, 217, 21}, true, ShownDevice(true, 3));
     auto* separator = new QFrame(devices);
     separator->setObjectName(QStringLiteral("Bevel1"));
     separator->setGeometry(8, 160, 217, 9);
@@ -171,11 +176,11 @@ void TSetupForm::build()
     separator->setFrameShadow(QFrame::Sunken);
     separator->setFrameRect(QRect(0, 0, 217, 2));  // the top edge only
     Label(devices, "Label2", {8, 176, 67, 13}, "MIDI Output 1");
-    m_outputs[0] = DeviceList(devices, "Out1ComboBox", {8, 192, 217, 21}, false, OpenSelection[OutputPort(1)]);
+    m_outputs[0] = DeviceList(devices, "Out1ComboBox", {8, 192, 217, 21}, false, ShownDevice(false, 1));
     Label(devices, "Label3", {8, 216, 67, 13}, "MIDI Output 2");
-    m_outputs[1] = DeviceList(devices, "Out2ComboBox", {8, 232, 217, 21}, false, OpenSelection[OutputPort(2)]);
+    m_outputs[1] = DeviceList(devices, "Out2ComboBox", {8, 232, 217, 21}, false, ShownDevice(false, 2));
     Label(devices, "Label4", {8, 256, 67, 13}, "MIDI Output 3");
-    m_outputs[2] = DeviceList(devices, "Out3ComboBox", {8, 272, 217, 21}, false, OpenSelection[OutputPort(3)]);
+    m_outputs[2] = DeviceList(devices, "Out3ComboBox", {8, 272, 217, 21}, false, ShownDevice(false, 3));
 
     auto* save = new QPushButton(QStringLiteral("Save as \"Deffault\""), this);
     save->setObjectName(QStringLiteral("Button1"));
@@ -218,16 +223,13 @@ void TSetupForm::build()
 void TSetupForm::inputChange(int n)
 {
     QComboBox* list = m_inputs[n - 1];
-    SelectInput(n, list->currentIndex());
-    // After a failed open the list shows what is really open.
-    list->setCurrentIndex(OpenSelection[InputPort(n)]);
+    list->setCurrentIndex(ChooseDevice(true, n, list->currentIndex()));
 }
 
 void TSetupForm::outputChange(int n)
 {
     QComboBox* list = m_outputs[n - 1];
-    SelectOutput(n, list->currentIndex());
-    list->setCurrentIndex(OpenSelection[OutputPort(n)]);
+    list->setCurrentIndex(ChooseDevice(false, n, list->currentIndex()));
 }
 
 void TSetupForm::RefreshDeviceLists()
@@ -236,7 +238,7 @@ void TSetupForm::RefreshDeviceLists()
         for (const bool input : {true, false}) {
             QComboBox* list = input ? m_inputs[n - 1] : m_outputs[n - 1];
             FillDeviceList(list, input);
-            list->setCurrentIndex(OpenSelection[input ? InputPort(n) : OutputPort(n)]);
+            list->setCurrentIndex(ShownDevice(input, n));
             ShowCurrentName(list);
         }
     }
@@ -250,12 +252,12 @@ void FollowDeviceChanges()
 
 void TSetupForm::ApplyRoutingChecks()
 {
-    for (int n = 1; n <= 3; ++n) {
-        const QListWidget* list = m_checkLists[n - 1];
-        const auto checked = [list](int item) { return list->item(item)->checkState() == Qt::Checked; };
-        const int32_t mask = (checked(0) ? 1 : 0) + (checked(1) ? 2 : 0) + (checked(2) ? 4 : 0);
-        SetRouting(n, mask, checked(3), checked(4));
+    RoutingChecks checks{};
+    for (size_t n = 0; n < 3; ++n) {
+        for (int item = 0; item < 5; ++item)
+            checks[n][static_cast<size_t>(item)] = m_checkLists[n]->item(item)->checkState() == Qt::Checked;
     }
+    ::ApplyRoutingChecks(checks);
     if (MainForm)
         MainForm->RefreshRoutingDisplay();
 }
@@ -269,6 +271,8 @@ void TSetupForm::FormKeyDown(int key)
 {
     if (key == VirtualKeyEscape || key == VirtualKeyF2)
         done(QDialog::Accepted);
+    else if (key == VirtualKeyF9)
+        SendPanic();
 }
 
 bool TSetupForm::eventFilter(QObject* watched, QEvent* event)
@@ -308,25 +312,14 @@ bool TSetupForm::eventFilter(QObject* watched, QEvent* event)
 
 bool TSetupForm::typeToFind(QComboBox* list, const QString& text)
 {
-    // Letters less than 500 ms apart build one prefix; a new prefix starts
-    // after the entry shown, so one letter typed again steps through the
-    // entries it starts.
-    const bool continuing = m_typed.isValid() && m_typed.elapsed() < 500 && m_typedIn == list;
-    m_prefix = continuing ? m_prefix + text : text;
-    m_typed.start();
-    m_typedIn = list;
-    const int count = list->count();
-    const int first = list->currentIndex() + (continuing ? 0 : 1);
-    for (int i = 0; i < count; ++i) {
-        const int index = ((first + i) % count + count) % count;
-        if (FullName(list, index).startsWith(m_prefix, Qt::CaseInsensitive)) {
-            if (index == list->currentIndex())
-                return false;
-            list->setCurrentIndex(index);
-            return true;
-        }
-    }
-    return false;
+    std::vector<std::string> entries;
+    for (int i = 0; i < list->count(); ++i)
+        entries.push_back(FullName(list, i).toStdString());
+    const int found = m_typeToFind.find(list, text.toStdString(), list->currentIndex(), entries);
+    if (found < 0)
+        return false;
+    list->setCurrentIndex(found);
+    return true;
 }
 
 void ShowSetupDialog(TMainForm* owner)

@@ -1,7 +1,8 @@
 #pragma once
 
 #include <QDialog>
-#include <QElapsedTimer>
+#include "TypeToFind.h"
+
 #include <QString>
 
 #include <array>
@@ -51,9 +52,7 @@ private:
     std::array<QComboBox*, 3> m_inputs{};
     std::array<QComboBox*, 3> m_outputs{};
     std::array<QListWidget*, 3> m_checkLists{};
-    QString m_prefix;
-    QElapsedTimer m_typed;
-    const QComboBox* m_typedIn = nullptr;
+    TypeToFind m_typeToFind;
 };
 
 extern TSetupForm* SetupForm;

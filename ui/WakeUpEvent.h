@@ -8,10 +8,10 @@
 #include <atomic>
 
 // The auto-reset event that capture callbacks set to wake the main thread.
-// Setting it allocates nothing and takes no lock (an eventfd or a pipe on
-// Unix, an event object on Windows). When the loop running on the main
-// thread sees it set, it resets it and then sends the wake-up message to the
-// receiver, so a capture after the reset always wakes the loop again.
+// Setting it allocates nothing and takes no lock (an eventfd, or a pipe
+// where there is none). When the loop running on the main thread sees it
+// set, it resets it and then sends the wake-up message to the receiver, so
+// a capture after the reset always wakes the loop again.
 // Wake-ups coalesce: while one is pending, further posts skip the system
 // call; the drain it leads to empties the whole ring.
 class WakeUpEvent final : public QObject, public WakeUpTarget {

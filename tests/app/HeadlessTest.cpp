@@ -1,6 +1,7 @@
 // The built program as a user starts it from a shell or a service: a child
 // process with no display in its environment, over the test's JACK server.
 
+#include "ChildProgram.h"
 #include "FileHolder.h"
 #include "JackPeer.h"
 #include "JackServer.h"
@@ -14,94 +15,12 @@
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <fstream>
-#include <spawn.h>
-#include <sstream>
-#include <string_view>
-#include <sys/wait.h>
 #include <thread>
-
-extern char** environ;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-bool Poll(const std::function<bool()>& done, int ms)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
-std::string Read(const std::filesystem::path& file)
-{
-    std::ifstream in(file);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Its standard output and error go to files in the current directory.
-class Program {
-public:
-    explicit Program(std::vector<std::string> arguments, const char* workingDirectory = nullptr)
-        : m_out(std::filesystem::current_path() / "program.out"), m_err(std::filesystem::current_path() / "program.err")
-    {
-        arguments.insert(arguments.begin(), RORARIDOV_PROGRAM);
-        std::vector<char*> argv;
-        for (auto& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        std::vector<char*> env;
-        for (char** entry = environ; *entry; ++entry) {
-            const std::string_view name(*entry);
-            if (!name.starts_with("DISPLAY=") && !name.starts_with("WAYLAND_DISPLAY=") &&
-                !name.starts_with("QT_QPA_PLATFORM="))
-                env.push_back(*entry);
-        }
-        env.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (workingDirectory)
-            posix_spawn_file_actions_addchdir_np(&actions, workingDirectory);
-        if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), env.data()) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-
-    ~Program()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-
-    void signal(int number) { kill(m_pid, number); }
-
-    // The exit status, or -1 when it did not end normally in time.
-    int wait()
-    {
-        int status = 0;
-        if (m_pid <= 0 || !Poll([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; }, PatienceMs))
-            return -1;
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    std::string out() const { return Read(m_out); }
-    std::string err() const { return Read(m_err); }
-
-private:
-    std::filesystem::path m_out, m_err;
-    pid_t m_pid = -1;
-};
 
 void WriteOptionsFile(std::array<int32_t, 6> selections, int32_t routeMask1)
 {
@@ -111,7 +30,7 @@ void WriteOptionsFile(std::array<int32_t, 6> selections, int32_t routeMask1)
         options.OutSelect[n] = selections[n + 3];
     }
     options.RouteMask[0] = routeMask1;
-    std::ofstream(OptionsFileName, std::ios::binary).write(reinterpret_cast<const char*>(&options), sizeof options);
+    ::WriteOptionsFile(options);
 }
 
 std::vector<Bytes> Heard(JackPeer& synth)
@@ -134,7 +53,7 @@ TEST_F(Headless, RoutesTheSavedRouteAndReleasesAHeldNoteOnSigterm)
 {
     ASSERT_TRUE(server.running());
     WriteOptionsFile({1, 0, 0, 1, 0, 0}, 1);
-    Program program({"--headless"});
+    ChildProgram program(RORARIDOV_PROGRAM, {"--headless"});
     ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
     keys.play({0x90, 60, 100});
     ASSERT_TRUE(Poll([&] { return !synth.received().empty(); }, PatienceMs));
@@ -150,7 +69,7 @@ TEST_F(Headless, WritesTheNoticesOfMissingDevicesEachNamingItsPortAndRoutesTheRe
 {
     ASSERT_TRUE(server.running());
     WriteOptionsFile({1, 0, 7, 1, 9, 0}, 1);
-    Program program({"--headless"});
+    ChildProgram program(RORARIDOV_PROGRAM, {"--headless"});
     ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
     keys.play({0xC0, 5});
     EXPECT_TRUE(Poll([&] { return !synth.received().empty(); }, PatienceMs));
@@ -169,7 +88,7 @@ TEST(HeadlessOverJack, StartedBeforeTheServerWaitsForItAndRoutes)
     TempDirectory directory;
     WriteOptionsFile({1, 0, 0, 1, 0, 0}, 1);
     std::ofstream(DeviceNamesFileName) << "keys:out\n\n\nsynth:in\n\n\n";
-    Program program({"--headless", "--service", "jack"});
+    ChildProgram program(RORARIDOV_PROGRAM, {"--headless", "--service", "jack"});
     // Long enough for the program to have looked for a server and found none.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     ASSERT_TRUE(server.restart()) << server.failure();
@@ -198,7 +117,7 @@ TEST_F(Headless, SaysWhenTheDeviceNamesFileIsDamaged)
     for (const auto& damage : damages) {
         std::filesystem::remove(DeviceNamesFileName);
         damage();
-        Program program({"--headless"});
+        ChildProgram program(RORARIDOV_PROGRAM, {"--headless"});
         ASSERT_TRUE(Poll([&] { return !program.err().empty(); }, PatienceMs));
         program.signal(SIGTERM);
         EXPECT_EQ(0, program.wait());
@@ -215,7 +134,7 @@ TEST_F(Headless, EndsWithStatus1WhenTheOptionsFileIsHeld)
     FileHolder holder(OptionsFileName);
     ASSERT_TRUE(holder.holding());
     // Started elsewhere, so only --directory can lead it to the file.
-    Program program({"--headless", "--directory", directory.path().string()}, "/");
+    ChildProgram program(RORARIDOV_PROGRAM, {"--headless", "--directory", directory.path().string()}, "/");
     EXPECT_EQ(1, program.wait());
     EXPECT_EQ("Roraridov: Cannot open file Roraridov.opt.\n", program.err());
 }
@@ -232,11 +151,11 @@ TEST(CommandLine, AnswersWithoutADisplay)
         {{"--help"}, 0, "", ""},
         {{"--version"}, 0, "Roraridov " RORARIDOV_VERSION "\n", ""},
         {{"--frobnicate"}, 2, "", "Roraridov: unknown option '--frobnicate'\n\nUsage: "},
-        {{"--directory", "."}, 2, "", "Roraridov: option '--directory' needs '--headless'\n"},
+        {{"--directory", "."}, 2, "", "Roraridov: option '--directory' needs '--headless', '--list-devices', "},
         {{"--service", "winmm"}, 2, "", "Roraridov: option '--service' takes jack|alsa, not 'winmm'\n"},
     };
     for (const auto& c : cases) {
-        Program program(c.arguments);
+        ChildProgram program(RORARIDOV_PROGRAM, c.arguments);
         EXPECT_EQ(c.status, program.wait()) << c.arguments[0];
         if (c.arguments[0] == "--help")
             EXPECT_TRUE(program.out().starts_with("Usage: Roraridov")) << program.out();
@@ -247,3 +166,99 @@ TEST(CommandLine, AnswersWithoutADisplay)
 }
 
 }  // namespace
+
+// A box set up over ssh: the devices listed, two ports and a route saved
+// from the command line, then the service started on them plays. SIGUSR1
+// sends the panic; a second copy in the same directory is refused (it would
+// double every note), one in another directory is not.
+TEST_F(Headless, IsSetUpFromTheCommandLineAndRoutesAnswersThePanicAndRefusesASecondCopy)
+{
+    ASSERT_TRUE(server.running());
+    ChildProgram list(RORARIDOV_PROGRAM, {"--list-devices"});
+    ASSERT_EQ(0, list.wait()) << list.err();
+    std::istringstream lines(list.out());
+    // Where they stand in the lists, as the options file counts them.
+    int32_t keysAt = 0, synthAt = 0, inputs = 0, outputs = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("input\t") && ++inputs && line == "input\t" + keys.keyboardPort())
+            keysAt = inputs;
+        if (line.starts_with("output\t") && ++outputs && line == "output\t" + synth.synthPort())
+            synthAt = outputs;
+    }
+    ASSERT_TRUE(keysAt > 0 && synthAt > 0) << list.out();
+    EXPECT_TRUE(list.out().ends_with("\n\ninput 1: none\ninput 2: none\ninput 3: none\n"
+                                     "output 1: none\noutput 2: none\noutput 3: none\n"));
+
+    ChildProgram save(RORARIDOV_PROGRAM, {"--input", "1=" + keys.keyboardPort(), "--output=2=" + synth.synthPort(), "--route", "1=2", "--save"});
+    ASSERT_EQ(0, save.wait()) << save.err();
+    ChildProgram show(RORARIDOV_PROGRAM, {"--show"});
+    EXPECT_EQ(0, show.wait());
+    EXPECT_EQ("input 1: " + keys.keyboardPort() + "; to output 2; AT to PB off; Ch Voice Only off\n"
+              "input 2: none; to no output; AT to PB off; Ch Voice Only off\n"
+              "input 3: none; to no output; AT to PB off; Ch Voice Only off\n"
+              "output 1: none\noutput 2: " + synth.synthPort() + "\noutput 3: none\n",
+              show.out());
+    TRoutingOptions expected{};
+    expected.InSelect[0] = keysAt;
+    expected.OutSelect[1] = synthAt;
+    expected.RouteMask[0] = 2;
+    const std::string saved = ReadText(OptionsFileName);
+    EXPECT_TRUE(saved.size() == sizeof expected && memcmp(saved.data(), &expected, sizeof expected) == 0);
+    EXPECT_EQ(keys.keyboardPort() + "\n\n\n\n" + synth.synthPort() + "\n\n", ReadText(DeviceNamesFileName));
+
+    ChildProgram program(RORARIDOV_PROGRAM, {"--headless"}, nullptr, "service");
+    ASSERT_TRUE(Poll([&] { return program.out().ends_with("\n"); }, PatienceMs));
+    EXPECT_EQ("Roraridov: MIDI service JACK; input 1 \"" + keys.keyboardPort() + "\", input 2 none, input 3 none; "
+              "output 1 none, output 2 \"" + synth.synthPort() + "\", output 3 none\n",
+              program.out());
+    ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
+    keys.play({0x90, 60, 100});
+    ASSERT_TRUE(Poll([&] { return synth.received().size() == 1; }, PatienceMs));
+    program.signal(SIGUSR1);
+    ASSERT_TRUE(Poll([&] { return synth.received().size() == 34; }, PatienceMs)) << synth.received().size();
+    const std::vector<Bytes> heard = Heard(synth);
+    EXPECT_EQ((std::vector<Bytes>{{0x90, 60, 100}, {0x80, 60, 64}, {0xB0, 123, 0}, {0xB0, 121, 0}}),
+              std::vector<Bytes>(heard.begin(), heard.begin() + 4));
+    EXPECT_EQ((Bytes{0xBF, 121, 0}), heard.back());
+
+    ChildProgram second(RORARIDOV_PROGRAM, {"--headless"}, nullptr, "second");
+    EXPECT_EQ(1, second.wait());
+    EXPECT_EQ("Roraridov: Another copy is already running in this directory.\n", second.err());
+    std::filesystem::create_directory("elsewhere");
+    ChildProgram elsewhere(RORARIDOV_PROGRAM, {"--headless", "--directory", "elsewhere"}, nullptr, "elsewhere");
+    EXPECT_TRUE(Poll([&] { return elsewhere.out().ends_with("\n"); }, PatienceMs));
+    elsewhere.signal(SIGTERM);
+    EXPECT_EQ(0, elsewhere.wait());
+
+    program.signal(SIGTERM);
+    EXPECT_EQ(0, program.wait());
+    EXPECT_EQ("", program.err());
+}
+
+// An unknown device or a mistyped option saves nothing, not even the
+// changes that were right: both files stay as they were, byte for byte.
+TEST_F(Headless, AMistakeOnTheCommandLineSavesNothing)
+{
+    ASSERT_TRUE(server.running());
+    WriteOptionsFile({1, 0, 0, 1, 0, 0}, 1);
+    std::ofstream(DeviceNamesFileName) << "keys:out\n\n\nsynth:in\n\n\n";
+    const std::string options = ReadText(OptionsFileName), names = ReadText(DeviceNamesFileName);
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"--route", "2=1", "--input", "2=kyes:out", "--save"},
+         1,
+         "Roraridov: input 2: no device \"kyes:out\"; close matches: \"keys:out\"\nRoraridov: nothing saved.\n"},
+        {{"--route", "2=1", "--route", "1=1,4", "--save"}, 2, "Roraridov: option '--route' takes N=OUTPUTS"},
+    };
+    for (const auto& c : cases) {
+        ChildProgram program(RORARIDOV_PROGRAM, c.arguments);
+        EXPECT_EQ(c.status, program.wait());
+        EXPECT_TRUE(program.err().starts_with(c.err)) << program.err();
+        EXPECT_EQ(options, ReadText(OptionsFileName));
+        EXPECT_EQ(names, ReadText(DeviceNamesFileName));
+        EXPECT_EQ(4, std::distance(std::filesystem::directory_iterator("."), {}));  // no file left beside them
+    }
+}

@@ -67,4 +67,29 @@ TEST_F(Capture, StopsWhenTheInputCloses)
     EXPECT_EQ(1, wakeUps.posts());
 }
 
+// Where the capture callbacks route, a cycle wakes the main thread once at
+// most, at its end, and only to light a lamp that is out.
+TEST_F(Capture, RoutingInTheCycleWakesTheMainThreadOnlyForALampThatIsOut)
+{
+    fake.sendFromCapture(true);
+    SelectInput(1, 1);
+    SelectOutput(1, 1);
+    RoutingOptions.RouteMask[0] = 1;
+    const std::vector<uint32_t> cycle(40, Msg(0x90, 60, 100));
+    fake.deliverCycle(0, cycle);
+    EXPECT_EQ(1, wakeUps.posts());
+    bool handled = false;
+    ApplicationMessage(WakeUpMessage, handled);
+    for (int tick = 0; tick < 3; ++tick) {  // lit, they stay lit while traffic goes on
+        fake.deliverCycle(0, cycle);
+        DecayActivity();
+    }
+    EXPECT_EQ((std::vector<bool>{true, false, false, true, false, false}), lamps());
+    EXPECT_EQ(1, wakeUps.posts());
+    DecayActivity();
+    DecayActivity();
+    fake.deliverCycle(0, cycle);
+    EXPECT_EQ(2, wakeUps.posts());
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include "OptionsFileFixture.h"
 #include "RoutingSettings.h"
 #include "SavedDeviceNames.h"
+#include "SetupCommands.h"
 
 #include <algorithm>
 #include <memory>
@@ -190,3 +191,41 @@ TEST_F(OptionsFile, SavingLeavesNoOtherFileBehind)
 }
 
 }  // namespace
+
+// A save from the command line changes what it names and nothing else: a
+// saved device that is not here keeps its name and position, the reserved
+// bytes stay, and a device asked for on two inputs saves nothing.
+TEST_F(OptionsFile, ACommandLineSaveKeepsWhatItDoesNotName)
+{
+    TRoutingOptions before{{1, 0, 0}, {2, 0, 0}, {1, 0, 0}, {}, {}, {0xAB, 0xCD}};
+    Write(Bytes(reinterpret_cast<uint8_t*>(&before), reinterpret_cast<uint8_t*>(&before + 1)));
+    std::ofstream(DeviceNamesFileName) << "Keys A\n\n\nGone Synth\n\n\n";
+    const auto run = [](std::vector<SettingsChange> changes, std::string& out, std::string& err) {
+        std::FILE* files[2] = {std::fopen("setup.out", "w+b"), std::fopen("setup.err", "w+b")};
+        const int status = RunSetupCommand(SetupAction::Save, changes, ServiceChoice::Automatic, "", files[0], files[1]);
+        for (int i = 0; i < 2; ++i) {
+            std::rewind(files[i]);
+            std::string& text = i == 0 ? out : err;
+            for (int c; (c = std::fgetc(files[i])) != EOF;)
+                text += static_cast<char>(c);
+            std::fclose(files[i]);
+        }
+        return status;
+    };
+    std::string out, err;
+    EXPECT_EQ(0, run({{SettingsChange::Input, 2, "Pads"}, {SettingsChange::Route, 2, "", 5},
+                      {SettingsChange::AtToPb, 1, "", 0, true}},
+                     out, err));
+    EXPECT_EQ("", err);
+    TRoutingOptions after{{1, 3, 0}, {4, 0, 0}, {1, 5, 0}, {1, 0, 0}, {}, {0xAB, 0xCD}};
+    const Bytes saved = Read();
+    EXPECT_EQ(Bytes(reinterpret_cast<uint8_t*>(&after), reinterpret_cast<uint8_t*>(&after + 1)), saved);
+    const Bytes names = Read(DeviceNamesFileName);
+    EXPECT_EQ("Keys A\nPads\n\nGone Synth\n\n\n", std::string(names.begin(), names.end()));
+    EXPECT_TRUE(out.find("\noutput 1: Gone Synth\n") != std::string::npos) << out;
+
+    out.clear();
+    EXPECT_EQ(1, run({{SettingsChange::Input, 3, "Keys A"}}, out, err));
+    EXPECT_EQ("Roraridov: input 1 and input 3 cannot both have \"Keys A\"\nRoraridov: nothing saved.\n", err);
+    EXPECT_EQ(saved, Read());
+}

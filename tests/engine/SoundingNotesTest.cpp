@@ -3,6 +3,7 @@
 #include "EventRing.h"
 #include "MessagePath.h"
 #include "MidiPorts.h"
+#include "Panic.h"
 #include "RoutingSettings.h"
 #include "SoundingNotes.h"
 #include "SynthModel.h"
@@ -224,4 +225,59 @@ TEST_P(RandomSession, LeavesNothingSounding)
 
 INSTANTIATE_TEST_SUITE_P(OnEitherThread, RandomSession, ::testing::Bool());
 
+// Where the capture callbacks route, a note another input strikes while a
+// cut route's note-offs go out is not cut by one of them, and the record
+// lets go of it when the output closes.
+TEST_F(StuckNotes, ANoteStruckWhileACutRouteIsReleasedKeepsSounding)
+{
+    fake.sendFromCapture(true);
+    SelectInput(1, 1);
+    SelectInput(2, 2);
+    RoutingOptions.RouteMask[1] = 1;
+    play(0, {Msg(0x90, 60, 100), Msg(0x90, 61, 100)});
+    fake.deliverWhenSent(0, Msg(0x80, 60, 64), 1, Msg(0x90, 61, 90));
+    SetRouting(1, 2, false, false);
+    fake.waitDelivered();
+    SelectOutput(1, 0);
+    EXPECT_EQ((Messages{Msg(0x90, 60, 100), Msg(0x90, 61, 100), Msg(0x80, 60, 64), Msg(0x80, 61, 64), Msg(0x90, 61, 90),
+                        Msg(0x80, 61, 64)}),
+              fake.sent(0));
+}
+
 }  // namespace
+
+// The panic key: what the record holds goes first (a note still queued
+// included), each once, then every channel of every open output is told to
+// stop; a second panic finds nothing left to release.
+TEST_F(StuckNotes, PanicReleasesWhatIsHeldThenSilencesEveryChannelOfEveryOpenOutput)
+{
+    RoutingOptions.RouteMask[1] = 1;
+    RoutingOptions.AtToPb[0] = 1;
+    route(0, {Msg(0x90, 60, 100), Msg(0xB0, 64, 127), Msg(0xD0, 100)});
+    route(1, {Msg(0x90, 60, 90)});
+    play(0, {Msg(0x90, 62, 100)});
+    SendPanic();
+    Messages silence;
+    for (uint8_t channel = 0; channel < 16; ++channel) {
+        silence.push_back(Msg(0xB0 | channel, 123, 0));
+        silence.push_back(Msg(0xB0 | channel, 121, 0));
+    }
+    const auto then = [&](Messages first) {
+        first.insert(first.end(), silence.begin(), silence.end());
+        return first;
+    };
+    const Messages released = {Msg(0xE0, 0, 64), Msg(0x80, 62, 64), Msg(0xB0, 64, 0)};
+    Messages output1 = {Msg(0x90, 62, 100)};
+    output1.insert(output1.end(), released.begin(), released.end());
+    output1.push_back(Msg(0x80, 60, 64));  // held by both inputs: once, with the last
+    EXPECT_EQ(then(output1), fake.sent(0));
+    Messages output2 = {Msg(0x90, 62, 100)};
+    output2.insert(output2.end(), released.begin(), released.end());
+    output2.insert(output2.begin() + 2, Msg(0x80, 60, 64));
+    EXPECT_EQ(then(output2), fake.sent(1));
+    EXPECT_EQ(silence, fake.sent(2));
+    fake.clearSent();
+    SendPanic();
+    for (uint32_t device = 0; device < 3; ++device)
+        EXPECT_EQ(silence, fake.sent(device));
+}

@@ -3,7 +3,10 @@
 #include "AllocationCounter.h"
 #include "DeviceNames.h"
 #include "MidiBytes.h"
+#include "WinmmRoutingThread.h"
 
+#include <algorithm>
+#include <chrono>
 #include <tuple>
 #include <utility>
 
@@ -21,7 +24,34 @@ struct FakeDeviceService::Port {
     std::thread thread;
 };
 
+// The routing thread's wake-up, as an auto-reset event. (MinGW's
+// std::counting_semaphore lost a wake-up under wine.)
+struct FakeDeviceService::RoutingEvent {
+    std::mutex mutex;
+    std::condition_variable signalled;
+    bool set = false;
+};
+
 namespace {
+
+FakeDeviceService::RoutingEvent& EventOf(void* event)
+{
+    return *static_cast<FakeDeviceService::RoutingEvent*>(event);
+}
+
+const WinmmThreadCalls RoutingCalls{
+    [](void* event) {
+        std::lock_guard lock(EventOf(event).mutex);
+        EventOf(event).set = true;
+        EventOf(event).signalled.notify_one();
+    },
+    [](void* event) {
+        std::unique_lock lock(EventOf(event).mutex);
+        EventOf(event).signalled.wait(lock, [event] { return EventOf(event).set; });
+        EventOf(event).set = false;
+    },
+    [](void*) { static thread_local CountAllocationsHere counting; },
+};
 
 const char* KindName(FakeDeviceService::Kind kind)
 {
@@ -75,6 +105,18 @@ void FakeDeviceService::deliver(uint32_t inputDevice, uint32_t message, uint32_t
     enqueue(inputDevice, notification, message, {});
 }
 
+void FakeDeviceService::deliverCycle(uint32_t inputDevice, const std::vector<uint32_t>& messages)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        Port* port = openPort(Kind::Input, inputDevice);
+        for (size_t i = 0; port && i < messages.size(); ++i)
+            port->queue.emplace_back(MIM_DATA, messages[i], std::vector<uint8_t>{});
+    }
+    m_changed.notify_all();
+    waitDelivered();
+}
+
 void FakeDeviceService::deliverLong(uint32_t inputDevice, std::vector<uint8_t> bytes)
 {
     enqueue(inputDevice, MIM_LONGDATA, 0, std::move(bytes));
@@ -95,14 +137,18 @@ void FakeDeviceService::enqueue(uint32_t inputDevice, uint32_t notification, uin
 
 void FakeDeviceService::waitDelivered()
 {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] {
-        for (auto& port : m_ports) {
-            if (port->thread.joinable() && !port->stopping && (port->busy || !port->queue.empty()))
-                return false;
-        }
-        return true;
-    });
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] {
+            for (auto& port : m_ports) {
+                if (port->thread.joinable() && !port->stopping && (port->busy || !port->queue.empty()))
+                    return false;
+            }
+            return true;
+        });
+    }
+    if (m_router)
+        m_router->flush();
 }
 
 std::vector<uint32_t> FakeDeviceService::sent(uint32_t outputDevice) const
@@ -216,6 +262,12 @@ MmResult FakeDeviceService::midiOutOpen(MidiHandle* slot, uint32_t device, uintp
     return open(Kind::Output, slot, device, nullptr, instance);
 }
 
+void FakeDeviceService::deliverWhenSent(uint32_t outputDevice, uint32_t sent, uint32_t inputDevice, uint32_t message)
+{
+    std::lock_guard lock(m_mutex);
+    m_trigger = Trigger{outputDevice, sent, inputDevice, message};
+}
+
 void FakeDeviceService::refuseSends(uint32_t outputDevice, bool refuse)
 {
     std::lock_guard lock(m_mutex);
@@ -230,15 +282,28 @@ void FakeDeviceService::sendFromCapture(bool on)
     m_sendLog.reserve(1 << 20);
 }
 
+void FakeDeviceService::routeOnThread()
+{
+    m_routingEvent = std::make_unique<RoutingEvent>();
+    m_router = std::make_unique<WinmmRoutingThread>(RoutingCalls, m_routingEvent.get());
+    std::lock_guard lock(m_mutex);
+    m_sendLog.reserve(1 << 20);
+}
+
 bool FakeDeviceService::sendsFromCapture()
 {
     std::lock_guard lock(m_mutex);
-    return m_sendsFromCapture;
+    return m_sendsFromCapture || m_router;
 }
 
 MmResult FakeDeviceService::midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t)
 {
-    return midiOutShortMsg(handle, message);
+    const MmResult result = midiOutShortMsg(handle, message);
+    // A winmm output takes its time over a message (a third of a millisecond
+    // on a cable), which leaves the main thread room to race the routing.
+    if (m_router)
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    return result;
 }
 
 MmResult FakeDeviceService::midiOutLongMsgNow(MidiHandle handle, const uint8_t* bytes, uint32_t size, uintptr_t)
@@ -246,8 +311,17 @@ MmResult FakeDeviceService::midiOutLongMsgNow(MidiHandle handle, const uint8_t* 
     return midiOutLongMsg(handle, bytes, size);
 }
 
+uint64_t FakeDeviceService::messagesDropped()
+{
+    return m_router ? m_router->dropped() : 0;
+}
+
 void FakeDeviceService::waitForCapture()
 {
+    if (m_router) {
+        m_router->waitForPass();
+        return;
+    }
     std::unique_lock lock(m_mutex);
     std::vector<std::pair<Port*, uint64_t>> running;
     for (auto& port : m_ports) {
@@ -263,9 +337,24 @@ void FakeDeviceService::waitForCapture()
     });
 }
 
+void FakeDeviceService::waitForCycle()
+{
+    auto* const atStart = m_cycleStart.load();
+    if (!atStart)
+        return;
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return std::none_of(m_ports.begin(), m_ports.end(), [](auto& p) { return p->busy; }); });
+    m_cycleStarting = true;
+    lock.unlock();
+    atStart(0);
+    lock.lock();
+    m_cycleStarting = false;
+    m_changed.notify_all();
+}
+
 MmResult FakeDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     Port* port = find(handle);
     if (!port || port->kind != Kind::Output || !port->open)
         return MMSYSERR_INVALHANDLE;
@@ -273,7 +362,7 @@ MmResult FakeDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
     const size_t length = UnpackShortMessage(message, bytes);
     if (length == 0)
         return MMSYSERR_INVALPARAM;
-    if (m_refusing[port->device])
+    if (const auto refusing = m_refusing.find(port->device); refusing != m_refusing.end() && refusing->second)
         return MMSYSERR_NOMEM;
     // Recorded as it would go on the wire: the tag byte and any bytes the
     // status does not call for are not part of the message.
@@ -281,6 +370,15 @@ MmResult FakeDeviceService::midiOutShortMsg(MidiHandle handle, uint32_t message)
     for (size_t i = 0; i < length; ++i)
         wire |= static_cast<uint32_t>(bytes[i]) << (8 * i);
     m_sendLog.emplace_back(port->device, wire);
+    if (m_trigger && m_trigger->output == port->device && m_trigger->sent == wire) {
+        const Trigger trigger = *std::exchange(m_trigger, std::nullopt);
+        if (Port* input = openPort(Kind::Input, trigger.input)) {
+            input->queue.emplace_back(MIM_DATA, trigger.message, std::vector<uint8_t>{});
+            const uint64_t taken = input->delivered + input->busy + input->queue.size();
+            m_changed.notify_all();
+            m_changed.wait(lock, [&] { return m_cycleStarting || input->delivered >= taken; });
+        }
+    }
     return MMSYSERR_NOERROR;
 }
 
@@ -347,6 +445,8 @@ MmResult FakeDeviceService::open(Kind kind, MidiHandle* slot, uint32_t device, M
     port->callback = callback;
     port->instance = instance;
     if (kind == Kind::Input) {
+        if (m_router && !m_router->attach(device, callback, instance, nullptr))
+            return MMSYSERR_NOMEM;
         Port* raw = port.get();
         port->thread = std::thread([this, raw] { run(raw); });
     }
@@ -382,6 +482,8 @@ MmResult FakeDeviceService::close(Kind kind, MidiHandle handle)
     // As a real service, no callback runs once the close has returned.
     if (stopped)
         stopped->thread.join();
+    if (stopped && m_router)
+        m_router->detach(stopped->device);
     return MMSYSERR_NOERROR;
 }
 
@@ -389,19 +491,25 @@ void FakeDeviceService::run(Port* port)
 {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_changed.wait(lock, [port] { return port->stopping || !port->queue.empty(); });
+        m_changed.wait(lock, [this, port] { return port->stopping || (!port->queue.empty() && !m_cycleStarting); });
         if (port->stopping)
             return;
         const auto [notification, message, bytes] = std::move(port->queue.front());
         port->queue.pop_front();
         port->busy = true;
         const bool started = port->started;
+        // A cycle ends where the queue runs dry.
+        auto* const atEnd = m_sendsFromCapture && port->queue.empty() ? m_cycleEnd.load() : nullptr;
         lock.unlock();
-        if (started) {
+        if (started && m_router) {
+            m_router->pushShort(port->device, reinterpret_cast<MidiHandle>(port), notification, message, 0);
+        } else if (started) {
             const MidiLongMessage long_{bytes.data(), static_cast<uint32_t>(bytes.size())};
             const uintptr_t param1 = notification == MIM_LONGDATA ? reinterpret_cast<uintptr_t>(&long_) : message;
             CountAllocationsHere counting;
             port->callback(reinterpret_cast<MidiHandle>(port), notification, port->instance, param1, 0);
+            if (atEnd)
+                atEnd();
         }
         lock.lock();
         port->busy = false;

@@ -2,14 +2,18 @@
 
 #include "MidiDeviceService.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+class WinmmRoutingThread;
 
 // An in-memory device service for tests. Inputs deliver on a thread of their
 // own, as a real service does; outputs record what is sent to them.
@@ -29,17 +33,31 @@ public:
     // Queues a message for the open input device; its own thread hands it to
     // the registered callback. Messages for a closed device are lost.
     void deliver(uint32_t inputDevice, uint32_t message, uint32_t notification = MIM_DATA);
+    // Delivers messages that arrive in one cycle (where capture callbacks
+    // send, the cycle's end runs once, after the last) and waits for them.
+    void deliverCycle(uint32_t inputDevice, const std::vector<uint32_t>& messages);
     // Queues a system exclusive message, handed over as MIM_LONGDATA in order
     // with deliver()'s.
     void deliverLong(uint32_t inputDevice, std::vector<uint8_t> bytes);
     // Returns once every queued message has been handed over.
     void waitDelivered();
 
+    // When `sent` next goes to the output device, `message` arrives on the
+    // input device, as a note played while the main thread sends: the send
+    // returns once a capture callback took it, or at once while a cycle
+    // starts (callbacks wait for that).
+    void deliverWhenSent(uint32_t outputDevice, uint32_t sent, uint32_t inputDevice, uint32_t message);
     // Sends to the output device fail with MMSYSERR_NOMEM, as from a full queue.
     void refuseSends(uint32_t outputDevice, bool refuse);
     // Lets the capture callbacks send (as JACK does), recording those sends
-    // with the others; off by default, as on winmm.
+    // with the others; off by default.
     void sendFromCapture(bool on);
+    // Routes as the winmm service does: each input's thread plays the
+    // driver's callback and only copies into a WinmmRoutingThread, whose
+    // thread calls the capture callbacks, which send from there (counting
+    // their allocations). Short messages only. Before any input opens.
+    void routeOnThread();
+    struct RoutingEvent;  // the routing thread's wake-up
 
     // Every short message sent to the output device, in order, from any
     // handle; a long message shows as 0xF0 in its place.
@@ -72,7 +90,12 @@ public:
     MmResult midiOutClose(MidiHandle handle) override;
     bool sendsFromCapture() override;
     MmResult midiOutShortMsgNow(MidiHandle handle, uint32_t message, uintptr_t time) override;
+    void setCaptureCycleEnd(void (*atEnd)()) override { m_cycleEnd = atEnd; }
+    void setCaptureCycleStart(void (*atStart)(uintptr_t)) override { m_cycleStart = atStart; }
     void waitForCapture() override;
+    // A cycle starts on the caller's thread once no capture callback runs.
+    void waitForCycle() override;
+    uint64_t messagesDropped() override;
 
 private:
     struct Port;
@@ -98,5 +121,14 @@ private:
     MmResult m_longSendFailure = MMSYSERR_NOERROR;
     std::vector<std::string> m_calls;
     bool m_sendsFromCapture = false;
+    std::atomic<void (*)()> m_cycleEnd{nullptr};
+    std::atomic<void (*)(uintptr_t)> m_cycleStart{nullptr};
+    bool m_cycleStarting = false;
+    struct Trigger {
+        uint32_t output, sent, input, message;
+    };
+    std::optional<Trigger> m_trigger;
     std::map<uint32_t, bool> m_refusing;
+    std::unique_ptr<RoutingEvent> m_routingEvent;
+    std::unique_ptr<WinmmRoutingThread> m_router;  // last: its thread sends through the members above
 };

@@ -220,16 +220,20 @@ TEST_F(MainWindow, TheTimerTicksEvery300Milliseconds)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !lampsLit()[0]; }, PatienceMs));
 }
 
-TEST_F(MainWindow, F2OpensTheSetupDialogWhateverHasTheFocus)
+TEST_F(MainWindow, F2OpensTheSetupDialogAndF9SendsThePanicWhateverHasTheFocus)
 {
     static int opened;
     opened = 0;
     TMainForm::OpenSetupDialog = [](TMainForm*) { ++opened; };
+    SelectOutput(2, 2);
     QTest::keyClick(form.get(), Qt::Key_F2);
     QTest::keyClick(control("CheckBox12"), Qt::Key_F2, Qt::ShiftModifier);
     QTest::keyClick(form.get(), Qt::Key_F3);
     QTest::keyClick(form.get(), Qt::Key_A);
     EXPECT_EQ(2, opened);
+    EXPECT_TRUE(fake.sent(1).empty());
+    QTest::keyClick(control("CheckBox12"), Qt::Key_F9);
+    EXPECT_EQ(32u, fake.sent(1).size());  // two controllers on each channel
 }
 
 }  // namespace

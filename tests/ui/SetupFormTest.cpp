@@ -347,10 +347,14 @@ TEST_F(SetupDialog, OnlyTheCheckBoxOfAnItemTogglesIt)
     });
 }
 
-TEST_F(SetupDialog, EscapeAndF2CloseItAndKeepTheEdits)
+TEST_F(SetupDialog, EscapeAndF2CloseItAndKeepTheEditsAndF9SendsThePanic)
 {
+    SelectOutput(3, 1);
     withDialog([&](TSetupForm* dialog) {
         clickCheckBox(child<QListWidget>(dialog, "CheckListBox1"), 2);
+        QTest::keyClick(child<QComboBox>(dialog, "Out3ComboBox"), Qt::Key_F9);
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(32u, fake.sent(0).size());
         QTest::keyClick(child<QComboBox>(dialog, "Input3ComboBox"), Qt::Key_F2);
         EXPECT_FALSE(dialog->isVisible());
     });

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "MidiListener.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+
+// A raw MIDI device file of a virtual raw MIDI device (/dev/snd/midiC0Dn):
+// bytes written to it come out of the device's sequencer client as events,
+// and events sent to that client can be read from it as bytes. A thread of
+// its own reads, so a long dump never overflows the kernel's small buffer.
+class RawMidiFile final : public MidiListener {
+public:
+    explicit RawMidiFile(int device);
+    ~RawMidiFile();
+    RawMidiFile(const RawMidiFile&) = delete;
+    RawMidiFile& operator=(const RawMidiFile&) = delete;
+
+    bool opened() const { return m_fd >= 0; }
+    bool write(const Bytes& bytes);
+    std::vector<Bytes> messages() override;
+    void forget() override;
+
+private:
+    void read();
+
+    int m_fd = -1;
+    std::mutex m_lock;
+    Bytes m_received;
+    std::atomic<bool> m_stop{false};
+    std::thread m_reader;
+};

@@ -1,0 +1,8 @@
+#include "Program.h"
+
+#include <windows.h>
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    return RunRoraridov();
+}
