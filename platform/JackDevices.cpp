@@ -134,6 +134,20 @@ void JackDeviceService::PortRegistered(jack_port_id_t id, int registered, void* 
     service->notify();
 }
 
+// jackd tells of a closing client's ports when it deactivates, while they
+// are still listed, and of nothing when it frees them moments later; only
+// the client's own going comes after that. So a client that went is a
+// reason to look again. One that came is not: its ports' news follows, and
+// a look taken before that news left a routed path deaf (seen headless).
+void JackDeviceService::ClientRegistered(const char*, int registered, void* self)
+{
+    if (registered)
+        return;
+    auto* service = static_cast<JackDeviceService*>(self);
+    service->m_portsChanged.store(true, std::memory_order_release);
+    service->notify();
+}
+
 void JackDeviceService::PortRenamed(jack_port_id_t, const char*, const char*, void* self)
 {
     auto* service = static_cast<JackDeviceService*>(self);

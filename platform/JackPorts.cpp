@@ -203,7 +203,11 @@ bool JackDeviceService::letQueueOut(JackPort& out)
     if (!m_client || gone() || !out.port.load(std::memory_order_relaxed))
         return true;
     const double period = double(jack_get_buffer_size(m_client)) / std::max(1u, jack_get_sample_rate(m_client));
-    const auto patience = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(4 * period + 0.1));
+    // No cycle at all for this long is a stall. A machine busy with other
+    // work held a server without realtime back for more than 4 periods and
+    // 100 ms, and a close then failed while the server was only late.
+    const auto patience =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::max(4 * period + 0.1, 1.0)));
     constexpr uint64_t StallCycles = 4;
     const auto waiting = [&out] { return jack_ringbuffer_read_space(out.outgoing) + jack_ringbuffer_read_space(out.held); };
     size_t queued = waiting();

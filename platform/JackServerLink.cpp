@@ -85,6 +85,7 @@ bool JackDeviceService::adopt(jack_client_t* client)
     jack_on_shutdown(client, &JackDeviceService::Shutdown, this);
     jack_set_port_registration_callback(client, &JackDeviceService::PortRegistered, this);
     jack_set_port_rename_callback(client, &JackDeviceService::PortRenamed, this);
+    jack_set_client_registration_callback(client, &JackDeviceService::ClientRegistered, this);
     // Set before activation: the process thread reads it, and starts only then.
     m_client = client;
     m_serverGone.store(false, std::memory_order_release);

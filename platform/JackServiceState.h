@@ -147,6 +147,7 @@ private:
     static void Shutdown(void* self);
     static void PortRegistered(jack_port_id_t, int, void* self);
     static void PortRenamed(jack_port_id_t, const char*, const char*, void* self);
+    static void ClientRegistered(const char*, int, void* self);
 
     void beginOutput(JackPort& out, jack_nframes_t frames);
     void writeWaiting(JackPort& out);

@@ -6,6 +6,7 @@
 #include "JackPeer.h"
 #include "JackServer.h"
 #include "OptionsFile.h"
+#include "Patience.h"
 #include "RoutingSettings.h"
 #include "SavedDeviceNames.h"
 #include "TempDirectory.h"
@@ -55,11 +56,11 @@ TEST_F(Headless, RoutesTheSavedRouteAndReleasesAHeldNoteOnSigterm)
     ChildProgram program(RORARIDOV_PROGRAM, {"--headless"});
     ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
     keys.play({0x90, 60, 100});
-    ASSERT_TRUE(Poll([&] { return !synth.received().empty(); }, 5000));
+    ASSERT_TRUE(Poll([&] { return !synth.received().empty(); }, PatienceMs));
 
     program.signal(SIGTERM);
     EXPECT_EQ(0, program.wait());
-    EXPECT_TRUE(Poll([&] { return synth.received().size() == 2; }, 2000));
+    EXPECT_TRUE(Poll([&] { return synth.received().size() == 2; }, PatienceMs));
     EXPECT_EQ((std::vector<Bytes>{{0x90, 60, 100}, {0x80, 60, 64}}), Heard(synth));
     EXPECT_EQ("", program.err());
 }
@@ -71,7 +72,7 @@ TEST_F(Headless, WritesTheNoticesOfMissingDevicesEachNamingItsPortAndRoutesTheRe
     ChildProgram program(RORARIDOV_PROGRAM, {"--headless"});
     ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
     keys.play({0xC0, 5});
-    EXPECT_TRUE(Poll([&] { return !synth.received().empty(); }, 5000));
+    EXPECT_TRUE(Poll([&] { return !synth.received().empty(); }, PatienceMs));
     EXPECT_EQ("Errorr...: Errorr: The specified device identifier is out of range. (input 3, device 7)\n"
               "Errorr...: Errorr: The specified device identifier is out of range. (output 2, device 9)\n",
               program.err());
@@ -95,7 +96,7 @@ TEST(HeadlessOverJack, StartedBeforeTheServerWaitsForItAndRoutes)
     JackPeer synth{"synth", false, true};
     ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
     keys.play({0x90, 60, 100});
-    ASSERT_TRUE(Poll([&] { return !synth.received().empty(); }, 5000));
+    ASSERT_TRUE(Poll([&] { return !synth.received().empty(); }, PatienceMs));
     program.signal(SIGTERM);
     EXPECT_EQ(0, program.wait());
     EXPECT_EQ("", program.err());
@@ -117,7 +118,7 @@ TEST_F(Headless, SaysWhenTheDeviceNamesFileIsDamaged)
         std::filesystem::remove(DeviceNamesFileName);
         damage();
         ChildProgram program(RORARIDOV_PROGRAM, {"--headless"});
-        ASSERT_TRUE(Poll([&] { return !program.err().empty(); }, 5000));
+        ASSERT_TRUE(Poll([&] { return !program.err().empty(); }, PatienceMs));
         program.signal(SIGTERM);
         EXPECT_EQ(0, program.wait());
         EXPECT_EQ("Errorr!: Device names file Roraridov.devices is damaged or unreadable: saved devices opened by "
@@ -206,15 +207,15 @@ TEST_F(Headless, IsSetUpFromTheCommandLineAndRoutesAnswersThePanicAndRefusesASec
     EXPECT_EQ(keys.keyboardPort() + "\n\n\n\n" + synth.synthPort() + "\n\n", ReadText(DeviceNamesFileName));
 
     ChildProgram program(RORARIDOV_PROGRAM, {"--headless"}, nullptr, "service");
-    ASSERT_TRUE(Poll([&] { return program.out().ends_with("\n"); }, 5000));
+    ASSERT_TRUE(Poll([&] { return program.out().ends_with("\n"); }, PatienceMs));
     EXPECT_EQ("Roraridov: MIDI service JACK; input 1 \"" + keys.keyboardPort() + "\", input 2 none, input 3 none; "
               "output 1 none, output 2 \"" + synth.synthPort() + "\", output 3 none\n",
               program.out());
     ASSERT_TRUE(PrimePath(keys, {&synth}, Poll));
     keys.play({0x90, 60, 100});
-    ASSERT_TRUE(Poll([&] { return synth.received().size() == 1; }, 5000));
+    ASSERT_TRUE(Poll([&] { return synth.received().size() == 1; }, PatienceMs));
     program.signal(SIGUSR1);
-    ASSERT_TRUE(Poll([&] { return synth.received().size() == 34; }, 5000)) << synth.received().size();
+    ASSERT_TRUE(Poll([&] { return synth.received().size() == 34; }, PatienceMs)) << synth.received().size();
     const std::vector<Bytes> heard = Heard(synth);
     EXPECT_EQ((std::vector<Bytes>{{0x90, 60, 100}, {0x80, 60, 64}, {0xB0, 123, 0}, {0xB0, 121, 0}}),
               std::vector<Bytes>(heard.begin(), heard.begin() + 4));
@@ -225,7 +226,7 @@ TEST_F(Headless, IsSetUpFromTheCommandLineAndRoutesAnswersThePanicAndRefusesASec
     EXPECT_EQ("Roraridov: Another copy is already running in this directory.\n", second.err());
     std::filesystem::create_directory("elsewhere");
     ChildProgram elsewhere(RORARIDOV_PROGRAM, {"--headless", "--directory", "elsewhere"}, nullptr, "elsewhere");
-    EXPECT_TRUE(Poll([&] { return elsewhere.out().ends_with("\n"); }, 5000));
+    EXPECT_TRUE(Poll([&] { return elsewhere.out().ends_with("\n"); }, PatienceMs));
     elsewhere.signal(SIGTERM);
     EXPECT_EQ(0, elsewhere.wait());
 

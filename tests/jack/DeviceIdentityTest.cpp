@@ -19,7 +19,7 @@ TEST_F(OverJack, ASynthThatQuitsAndComesBackIsReconnected)
     const int32_t selection = OutputOf(*synth);
     SelectInput(1, InputOf(keys));
     SelectOutput(1, selection);
-    RoutingOptions.RouteMask[0] = 1;
+    SetRouteMask(1, 1);
     synth.reset();
     EXPECT_TRUE(WaitFor([&] { return !DevicePresent(false, selection); }));
     EXPECT_EQ(selection, OpenSelection[OutputPort(1)]);
@@ -110,7 +110,7 @@ TEST_F(OverJack, AClientStartedLaterCanBeChosen)
     JackPeer& keys = peer("keys", true, false);
     startRouter();
     SelectInput(1, InputOf(keys));
-    RoutingOptions.RouteMask[0] = 1;
+    SetRouteMask(1, 1);
     JackPeer& late = peer("late", false, true);
     ASSERT_TRUE(WaitFor([&] { return OutputOf(late) > 0; }));
     SelectOutput(1, OutputOf(late));

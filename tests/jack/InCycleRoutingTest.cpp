@@ -94,11 +94,9 @@ TEST_F(OverJack, EveryNoteThatReachedTheSynthGetsItsNoteOffWhenItsRouteIsCutMidS
         keys.play({static_cast<uint8_t>(0x90 | (i / 128 % 16)), static_cast<uint8_t>(i % 128), 100});
     ASSERT_TRUE(WaitFor([&] { return synth.received().size() >= 300; }));
     SetRouting(1, 0, false, false);
+    EXPECT_TRUE(WaitFor([&] { return LeftSounding(synth).empty(); })) << LeftSounding(synth);
     Settle(synth);
-    SynthModel model;
-    for (const auto& event : synth.received())
-        model.hear(event.bytes);
-    EXPECT_EQ("", model.leftSounding());
+    EXPECT_EQ("", LeftSounding(synth));
     EXPECT_LT(synth.received().size(), 4000u);  // the cut stopped the stream
 }
 
@@ -122,6 +120,7 @@ TEST_F(OverJack, PlayingGoesOnWhileANoticeIsUpAndTheRecordStaysExact)
         EXPECT_TRUE(WaitFor([&] { return synth.received().size() == 3004; }));
     }
     SetRouting(1, 0, false, false);
+    WaitFor([&] { return synth.received().size() >= 3006; });
     Settle(synth);
     const std::vector<Bytes> all = BytesOf(synth);
     ASSERT_EQ(3006u, all.size());
@@ -144,12 +143,14 @@ TEST_F(OverJack, HeldNotesAreAllLetGoAtALongPeriodAndAtAShortOne)
         ASSERT_TRUE(Prime(keys, {&synth}));
         // More than PipeWire carries in one cycle at the long period; over
         // the 512 a cycle takes at the short one.
-        const int notes = closing ? 1000 : 1500;
-        for (int i = 0; i < notes; ++i)
+        const size_t notes = closing ? 1000 : 1500;
+        const size_t primed = keys.playedAt().size();
+        for (size_t i = 0; i < notes; ++i)
             keys.play({static_cast<uint8_t>(0x90 | (i / 128)), static_cast<uint8_t>(i % 128), 100});
         // A cycle a loaded machine made a client miss loses its notes; the
         // ones that sounded must all be let go.
-        ASSERT_TRUE(WaitFor([&] { return synth.received().size() >= size_t(notes) * 9 / 10; }, 10000));
+        ASSERT_TRUE(WaitFor([&] { return keys.playedAt().size() == primed + notes; }));
+        ASSERT_TRUE(WaitFor([&] { return synth.received().size() >= notes * 9 / 10; }));
         Settle(synth);
         const size_t sounding = synth.received().size();
         size_t expected = 2 * sounding;
@@ -165,12 +166,9 @@ TEST_F(OverJack, HeldNotesAreAllLetGoAtALongPeriodAndAtAShortOne)
             ++expected;
             left = " note 0 on channel 12;";
         }
-        EXPECT_TRUE(WaitFor([&] { return synth.received().size() == expected; }, 10000))
+        EXPECT_TRUE(WaitFor([&] { return synth.received().size() == expected; }))
             << "period " << (closing ? 128 : 2048);
-        SynthModel model;
-        for (const auto& event : synth.received())
-            model.hear(event.bytes);
-        EXPECT_EQ(left, model.leftSounding());
+        EXPECT_EQ(left, LeftSounding(synth));
         TearDown();
     }
 }
@@ -205,11 +203,9 @@ TEST_F(OverJack, ARandomSessionLeavesNothingSounding)
     }
     CloseAllDevices();
     for (JackPeer* synth : synths) {
+        WaitFor([&] { return LeftSounding(*synth).empty(); });
         Settle(*synth);
-        SynthModel model;
-        for (const auto& event : synth->received())
-            model.hear(event.bytes);
-        EXPECT_EQ("", model.leftSounding()) << synth->synthPort();
+        EXPECT_EQ("", LeftSounding(*synth)) << synth->synthPort();
     }
 }
 
@@ -291,30 +287,31 @@ TEST_F(OverJack, SystemExclusivePassesWholeToEveryRoutedOutput)
 }
 
 // A server that stops running cycles while messages are queued: the close
-// says so and keeps the port and its queue, which leaves once cycles run
-// again; then the close goes through.
+// says so and keeps the port and its queue. More is queued than any cycle
+// takes, so a cycle that was under way as the server stopped cannot empty
+// it. Once cycles run again the queue is taken (how much of it a server
+// stopped mid-cycle delivers is its own affair: PipeWire drops most) and
+// the port works on; then the close goes through.
 TEST_F(OverJack, AnOutputWhoseQueueCannotLeaveStaysOpenAndSaysSo)
 {
     JackPeer& synth = peer("synth", false, true);
     startRouter();
     SelectOutput(1, OutputOf(synth));
     ASSERT_TRUE(WaitFor([&] { return SendToOutput(1, 0x00003C80) && !synth.received().empty(); }));
-    WaitFor([] { return false; }, 50);
-    synth.forget();
     server->pause(true);
-    ASSERT_TRUE(SendToOutput(1, 0x00403C90));
+    for (int i = 0; i < 3000; ++i)
+        ASSERT_TRUE(SendToOutput(1, 0x000010B0 | (i % 128) << 16));
     SelectOutput(1, 0);
     EXPECT_EQ((std::vector<std::pair<std::string, std::string>>{{"Errorr: Buffers are still in the queue.", "Errorr..."}}),
               Notices);
     EXPECT_NE(0, OpenSelection[OutputPort(1)]);
     server->pause(false);
-    // What was queued when PipeWire's daemon stopped did not reach the
-    // synth once it resumed (seen here), though the port works on; jackd
-    // carries it.
-    if (server->kind() == JackServer::Kind::Jackd) {
-        ASSERT_TRUE(WaitFor([&] { return !synth.received().empty(); }));
-        EXPECT_EQ((Bytes{0x90, 0x3C, 0x40}), synth.received().front().bytes);
-    }
+    // PipeWire may drop the cycles right after it resumes: sent until heard.
+    const Bytes later{0x80, 0x3C, 0x40};
+    EXPECT_TRUE(WaitFor([&] {
+        SendToOutput(1, later[0] | later[1] << 8 | later[2] << 16);
+        return !synth.received().empty() && synth.received().back().bytes == later;
+    }));
     SelectOutput(1, 0);
     EXPECT_EQ(0, OpenSelection[OutputPort(1)]);
     EXPECT_EQ(1u, Notices.size());
@@ -361,14 +358,15 @@ TEST_F(OverJack, InputsAtTheSameFrameKeepTheirOrder)
     }
     WaitFor([&] { return synth.received().size() == 60; });
     // Only what arrived at one frame is compared (a cycle may begin between
-    // two players' notes), and most did.
+    // two players' notes, and a long one holds one player's notes of several
+    // rounds), and most did.
     const auto& heard = synth.received();
     int together = 0;
     for (size_t i = 1; i < heard.size(); ++i) {
         if (heard[i].at.frame != heard[i - 1].at.frame)
             continue;
-        ++together;
-        EXPECT_LT(heard[i - 1].bytes[0], heard[i].bytes[0]) << "at " << i;
+        together += heard[i - 1].bytes[0] != heard[i].bytes[0];
+        EXPECT_LE(heard[i - 1].bytes[0], heard[i].bytes[0]) << "at " << i;
     }
     EXPECT_GE(together, 10);
 }

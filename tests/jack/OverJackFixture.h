@@ -11,7 +11,9 @@
 #include "JackServer.h"
 #include "MessagePath.h"
 #include "MidiPorts.h"
+#include "Patience.h"
 #include "RoutingSettings.h"
+#include "SynthModel.h"
 
 #include <gtest/gtest.h>
 
@@ -84,7 +86,7 @@ protected:
 
     // Takes wake-ups, as the main loop would, until the condition holds.
     template <typename Condition>
-    static bool WaitFor(Condition done, int deadlineMs = 5000)
+    static bool WaitFor(Condition done, int deadlineMs = PatienceMs)
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
         while (!done()) {
@@ -111,6 +113,15 @@ protected:
     static bool Prime(JackPeer& keyboard, std::initializer_list<JackPeer*> synths)
     {
         return PrimePath(keyboard, synths, [](const std::function<bool()>& done, int ms) { return WaitFor(done, ms); });
+    }
+
+    // The notes and pedals still held by what the synth heard so far.
+    static std::string LeftSounding(JackPeer& synth)
+    {
+        SynthModel model;
+        for (const auto& event : synth.received())
+            model.hear(event.bytes);
+        return model.leftSounding();
     }
 
     static std::vector<Bytes> BytesOf(JackPeer& synth)

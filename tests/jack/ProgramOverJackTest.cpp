@@ -12,6 +12,7 @@
 #include "MidiPorts.h"
 #include "NoticeCatcher.h"
 #include "OptionsFile.h"
+#include "Patience.h"
 #include "RoutingSettings.h"
 #include "SetupForm.h"
 #include "TempDirectory.h"
@@ -89,15 +90,15 @@ TEST(ProgramOverJack, SetUpPlaySaveRestartAndPlayAgain)
             ASSERT_TRUE(Prime(keys, {&synthA, &synthB}));
             keys.play({0x90, 60, 100});
             keys.play({0xD0, 0x25});
-            heardInDialog = QTest::qWaitFor([&] { return synthA.received().size() == 2 && synthB.received().size() == 2; }, 5000);
+            heardInDialog = QTest::qWaitFor([&] { return synthA.received().size() == 2 && synthB.received().size() == 2; }, PatienceMs);
             Tick(routing, 1);  // untick output 2 while the note sounds
-            EXPECT_TRUE(QTest::qWaitFor([&] { return synthB.received().size() == 4; }, 5000));
+            EXPECT_TRUE(QTest::qWaitFor([&] { return synthB.received().size() == 4; }, PatienceMs));
             QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("Button1")), Qt::LeftButton);
             QTest::keyClick(dialog, Qt::Key_Escape);
         });
         QTest::keyClick(MainForm, Qt::Key_F2);
         keys.play({0x80, 60, 0});
-        EXPECT_TRUE(QTest::qWaitFor([&] { return synthA.received().size() == 3; }, 5000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return synthA.received().size() == 3; }, PatienceMs));
         QTest::keyClick(MainForm, Qt::Key_Escape);
     });
     EXPECT_EQ(0, RunProgram());
@@ -123,7 +124,7 @@ TEST(ProgramOverJack, SetUpPlaySaveRestartAndPlayAgain)
     NoticeCatcher secondRun([&] {
         EXPECT_TRUE(Prime(keys, {&synthA}));
         keys.play({0xD0, 0x7F});
-        EXPECT_TRUE(QTest::qWaitFor([&] { return synthA.received().size() == 1; }, 5000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return synthA.received().size() == 1; }, PatienceMs));
         QTest::keyClick(MainForm, Qt::Key_Escape);
     });
     EXPECT_EQ(0, RunProgram());

@@ -1,6 +1,7 @@
 #include "ChildProgram.h"
 
 #include "OptionsFile.h"
+#include "Patience.h"
 
 #include <chrono>
 #include <csignal>
@@ -82,7 +83,7 @@ void ChildProgram::signal(int number)
 int ChildProgram::wait()
 {
     int status = 0;
-    if (m_pid <= 0 || !Poll([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; }, 15000))
+    if (m_pid <= 0 || !Poll([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; }, PatienceMs))
         return -1;
     m_pid = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

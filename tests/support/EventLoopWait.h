@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Patience.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -7,7 +9,7 @@
 // Runs the event loop until `done` holds or the deadline passes; returns
 // whether it holds. Tests wait on outcomes this way, never on fixed sleeps.
 template <typename Condition>
-bool WaitUntil(Condition done, int deadlineMs = 5000)
+bool WaitUntil(Condition done, int deadlineMs = PatienceMs)
 {
     QElapsedTimer clock;
     clock.start();

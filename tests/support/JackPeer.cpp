@@ -1,8 +1,11 @@
 #include "JackPeer.h"
 
+#include "Patience.h"
+
 #include <jack/midiport.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -185,7 +188,8 @@ bool PrimePath(JackPeer& keyboard, std::initializer_list<JackPeer*> synths,
     const std::function<bool()> allHeard = [&] {
         return std::all_of(synths.begin(), synths.end(), [](JackPeer* synth) { return !synth->received().empty(); });
     };
-    for (int attempt = 0; attempt < 40; ++attempt) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(PatienceMs);
+    while (std::chrono::steady_clock::now() < deadline) {
         keyboard.play({0x8F, 0, 0});
         if (waitFor(allHeard, 250)) {
             waitFor([] { return false; }, 50);  // lets late copies of earlier attempts in

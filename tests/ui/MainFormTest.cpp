@@ -1,10 +1,12 @@
 #include "QtPrinters.h"
+
 #include "EngineFixture.h"
 #include "LampShape.h"
 #include "LostMessages.h"
 #include "MainForm.h"
 #include "MessagePath.h"
 #include "MidiPorts.h"
+#include "Patience.h"
 #include "RoutingSettings.h"
 #include "SetupForm.h"
 
@@ -199,7 +201,7 @@ TEST_F(MainWindow, ItsTooltipCountsTheLostMessagesAtEachTick)
     auto* box = control<QCheckBox>("CheckBox12");
     QTest::mouseMove(form->windowHandle(), box->geometry().center());
     QTest::mouseMove(form->windowHandle(), box->geometry().center() + QPoint(1, 1));
-    EXPECT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible(); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible(); }, PatienceMs));
     EXPECT_EQ(QStringLiteral("MIDI messages lost: 3"), QToolTip::text());
     QToolTip::hideText();
 }
@@ -215,7 +217,7 @@ TEST_F(MainWindow, TheTimerTicksEvery300Milliseconds)
     play(0, {Msg(0xF8)});
     DrainEvents();
     EXPECT_TRUE(lampsLit()[0]);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !lampsLit()[0]; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !lampsLit()[0]; }, PatienceMs));
 }
 
 TEST_F(MainWindow, F2OpensTheSetupDialogAndF9SendsThePanicWhateverHasTheFocus)

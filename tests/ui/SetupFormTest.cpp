@@ -8,6 +8,7 @@
 #include "NoticeCatcher.h"
 #include "Notices.h"
 #include "OptionsFile.h"
+#include "Patience.h"
 #include "RoutingSettings.h"
 #include "SetupForm.h"
 #include "TempDirectory.h"
@@ -289,7 +290,7 @@ TEST_F(SetupDialog, ClosingOutputOneLeavesOnlyItsLamp)
         QTest::keyClick(list, Qt::Key_Home);
         EXPECT_EQ(0, OpenSelection[OutputPort(1)]);
         fake.deliver(0, Msg(0x90, 60, 100));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return ActivityHold[OutputPort(1)] == 1; }, 2000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ActivityHold[OutputPort(1)] == 1; }, PatienceMs));
     });
     EXPECT_TRUE(fake.sent(0).empty());
 }
@@ -309,7 +310,7 @@ TEST_F(SetupDialog, ChannelVoiceOnlyTakesEffectForTheNextMessage)
         boxChecked = form->findChild<QCheckBox*>(QStringLiteral("CheckBox11"))->isChecked();
         fake.deliver(0, Msg(0xF8));
         fake.deliver(0, Msg(0x90, 60, 1));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !fake.sent(0).empty(); }, 2000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !fake.sent(0).empty(); }, PatienceMs));
     });
     EXPECT_TRUE(ChannelVoiceOnly(1));
     EXPECT_TRUE(boxChecked);
@@ -417,7 +418,7 @@ TEST_F(SetupDialog, NoNoteIsLeftHangingByTheDialogsChanges)
     withDialog([&](TSetupForm* dialog) {
         fake.deliver(0, Msg(0x90, 60, 100));
         fake.deliver(0, Msg(0xD0, 0x60));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return fake.sent(1).size() == 2; }, 2000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return fake.sent(1).size() == 2; }, PatienceMs));
         auto* list = child<QListWidget>(dialog, "CheckListBox1");
         clickCheckBox(list, 0);  // untick "To Output 1"
         EXPECT_EQ((Messages{Msg(0x90, 60, 100), Msg(0xE0, 0, 0x70), Msg(0xE0, 0, 0x40), Msg(0x80, 60, 64)}),

@@ -1,4 +1,5 @@
 #include "QtPrinters.h"
+
 #include "EngineFixture.h"
 #include "LampShape.h"
 #include "Lifecycle.h"
@@ -6,6 +7,7 @@
 #include "MessagePath.h"
 #include "NoticeCatcher.h"
 #include "OptionsFile.h"
+#include "Patience.h"
 #include "RoutingSettings.h"
 #include "StartScreen.h"
 #include "TempDirectory.h"
@@ -149,7 +151,7 @@ TEST_F(StartUp, MessagesAreRoutedByTheMainLoop)
     bool routed = false;
     NoticeCatcher user([&] {
         fake.deliver(0, Msg(0x90, 60, 100));
-        routed = QTest::qWaitFor([&] { return fake.sent(1).size() == 1; }, 3000);
+        routed = QTest::qWaitFor([&] { return fake.sent(1).size() == 1; }, PatienceMs);
         PressEscape();
     });
     RunProgram();
