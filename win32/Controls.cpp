@@ -44,6 +44,23 @@ void CentreOnScreen(HWND window)
                  area.top + (area.bottom - area.top - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+void RegisterWindowClass(const wchar_t* className, WNDPROC procedure, HICON icon, HICON smallIcon)
+{
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    if (GetClassInfoExW(GetModuleHandleW(nullptr), className, &windowClass))
+        return;
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hIcon = icon;
+    windowClass.hIconSm = smallIcon;
+    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    windowClass.lpszClassName = className;
+    RegisterClassExW(&windowClass);
+}
+
 HWND TopLevelWindow(const wchar_t* className, const wchar_t* caption, DWORD style, DWORD extendedStyle, int width,
                     int height, HWND owner, void* self)
 {

@@ -25,6 +25,11 @@ int TextWidth(HWND window, HFONT font, const std::wstring& text);
 // Centres a top-level window on the screen's work area.
 void CentreOnScreen(HWND window);
 
+// Registers a window class with the button-face background and the arrow
+// cursor, once per class however often it is called.
+void RegisterWindowClass(const wchar_t* className, WNDPROC procedure, HICON icon = nullptr,
+                         HICON smallIcon = nullptr);
+
 // A top-level window whose client area is `width` by `height`.
 HWND TopLevelWindow(const wchar_t* className, const wchar_t* caption, DWORD style, DWORD extendedStyle, int width,
                     int height, HWND owner, void* self);

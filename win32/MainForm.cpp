@@ -127,19 +127,7 @@ bool PreviewMainKey(int key)
 
 TMainForm::TMainForm()
 {
-    static const ATOM registered = [] {
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = &TMainForm::WindowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.hIcon = ApplicationIcon(32);
-        windowClass.hIconSm = ApplicationIcon(16);
-        windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-        windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-        windowClass.lpszClassName = ClassName;
-        return RegisterClassExW(&windowClass);
-    }();
-    (void)registered;
+    RegisterWindowClass(ClassName, &TMainForm::WindowProc, ApplicationIcon(32), ApplicationIcon(16));
     m_window = TopLevelWindow(ClassName, L" Zozuruvav - Roraridov", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, 0, 257,
                               369, nullptr, this);
     build();

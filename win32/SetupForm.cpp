@@ -46,17 +46,7 @@ bool PreviewDialogKey(int key)
 
 TSetupForm::TSetupForm(HWND owner) : m_owner(owner)
 {
-    static const ATOM registered = [] {
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = &TSetupForm::WindowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-        windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-        windowClass.lpszClassName = ClassName;
-        return RegisterClassExW(&windowClass);
-    }();
-    (void)registered;
+    RegisterWindowClass(ClassName, &TSetupForm::WindowProc);
     // A title bar with no buttons at all, always on top.
     m_window = TopLevelWindow(ClassName, L" MIDI Setup Dialog", WS_POPUP | WS_CAPTION, WS_EX_TOPMOST | WS_EX_DLGMODALFRAME,
                               377, 361, owner, this);

@@ -14,17 +14,7 @@ constexpr Box Image1{4, 4, 304, 258};
 
 TStartScreen::TStartScreen()
 {
-    static const ATOM registered = [] {
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = &TStartScreen::WindowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-        windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-        windowClass.lpszClassName = ClassName;
-        return RegisterClassExW(&windowClass);
-    }();
-    (void)registered;
+    RegisterWindowClass(ClassName, &TStartScreen::WindowProc);
     // The caption is never seen: the window has no title bar.
     m_window = TopLevelWindow(ClassName, L"About", WS_POPUP, WS_EX_TOPMOST | WS_EX_TOOLWINDOW, 312, 266, nullptr, this);
 }
