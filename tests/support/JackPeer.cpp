@@ -185,14 +185,23 @@ int JackPeer::Process(jack_nframes_t frames, void* self)
 bool PrimePath(JackPeer& keyboard, std::initializer_list<JackPeer*> synths,
                const std::function<bool(const std::function<bool()>&, int)>& waitFor)
 {
-    const std::function<bool()> allHeard = [&] {
-        return std::all_of(synths.begin(), synths.end(), [](JackPeer* synth) { return !synth->received().empty(); });
-    };
+    for (JackPeer* synth : synths)
+        synth->forget();
+    // Each attempt plays a note-off of its own. A path keeps its order, so
+    // once the latest one is through, no earlier one can still arrive.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(PatienceMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        keyboard.play({0x8F, 0, 0});
-        if (waitFor(allHeard, 250)) {
-            waitFor([] { return false; }, 50);  // lets late copies of earlier attempts in
+    for (uint8_t attempt = 0; std::chrono::steady_clock::now() < deadline; attempt = (attempt + 1) % 128) {
+        const std::vector<uint8_t> probe{0x8F, attempt, 0};
+        keyboard.play(probe);
+        const bool heard = waitFor(
+            [&] {
+                return std::all_of(synths.begin(), synths.end(), [&](JackPeer* synth) {
+                    const auto& events = synth->received();
+                    return std::any_of(events.begin(), events.end(), [&](const auto& event) { return event.bytes == probe; });
+                });
+            },
+            250);
+        if (heard) {
             for (JackPeer* synth : synths)
                 synth->forget();
             return true;

@@ -82,8 +82,9 @@ struct JackPeerRecord {
 int32_t PositionIn(const std::vector<std::string>& names, const std::string& port);
 
 // A connection takes effect at a cycle boundary, so what a keyboard plays
-// right after a port opens may go nowhere. Plays a harmless note-off until
-// every synth has heard it (the path works), then has them forget it.
+// right after a port opens may go nowhere. Plays harmless note-offs until
+// every synth has heard the latest (the path works, and nothing older is
+// still on its way), then has them forget what they heard.
 // `waitFor(condition, milliseconds)` waits the way the caller's main loop does.
 bool PrimePath(JackPeer& keyboard, std::initializer_list<JackPeer*> synths,
                const std::function<bool(const std::function<bool()>&, int)>& waitFor);
