@@ -193,7 +193,7 @@ int main(int argc, char** argv)
     const std::vector<int> periods = pipewire ? std::vector<int>{256, 1024} : std::vector<int>{64, 256, 1024};
     std::vector<Figures> all;
     for (int period : periods) {
-        JackServer server(period, true);
+        JackServer server(period, true, JackServer::Start::Now, JackServer::Pacing::AsConfigured);
         if (!server.running()) {
             std::fprintf(stderr, "%s\n", server.failure().c_str());
             return 1;

@@ -2,6 +2,7 @@
 
 #include <jack/jack.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -33,6 +34,8 @@ constexpr int PeriodScale = 4;
 constexpr bool SanitizedClients = false;
 constexpr int PeriodScale = 1;
 #endif
+
+constexpr int ForgivingQuantum = 4096;
 
 // A client can connect and sees the period the server was started with.
 bool Answers(int period)
@@ -97,9 +100,14 @@ JackServer::Kind JackServer::KindOfThisProcess()
     return kind && strcmp(kind, "pipewire") == 0 ? Kind::PipeWire : Kind::Jackd;
 }
 
-JackServer::JackServer(int period, bool realtime, Start start)
-    : m_kind(KindOfThisProcess()), m_period(period * PeriodScale), m_realtime(realtime && !SanitizedClients)
+JackServer::JackServer(int period, bool realtime, Start start, Pacing pacing)
+    : m_kind(KindOfThisProcess()),
+      m_period(period * PeriodScale),
+      m_realtime(realtime && !SanitizedClients),
+      m_forgiving(pacing == Pacing::Forgiving)
 {
+    if (m_forgiving && m_kind == Kind::PipeWire)
+        m_period = std::max(m_period, ForgivingQuantum);
     static int started = 0;
     m_name = "roraridov-test-" + std::to_string(getpid()) + "-" + std::to_string(++started);
     setenv("JACK_NO_START_SERVER", "1", 1);
@@ -208,7 +216,7 @@ void JackServer::launchJackd()
     // Before -d, -r means no realtime; after -d dummy it is the sample rate.
     const std::string periodText = std::to_string(m_period);
     std::vector<const char*> args{"jackd", "-n", m_name.c_str()};
-    if (SanitizedClients)
+    if (m_forgiving || SanitizedClients)
         args.push_back("-S");
     if (m_realtime)
         args.insert(args.end(), {"-R", "-P", "70"});
