@@ -351,15 +351,15 @@ TEST_F(OverJack, InputsAtTheSameFrameKeepTheirOrder)
         Route(*keys[n - 1], n, synth, 1);
         ASSERT_TRUE(Prime(*keys[n - 1], {&synth}));
     }
+    // A round at a time, so that a long period does not gather one player's
+    // notes of several rounds at one frame.
     for (uint8_t round = 0; round < 20; ++round) {
         for (uint8_t n = 0; n < 3; ++n)
             keys[n]->play({static_cast<uint8_t>(0x90 | n), round, 1}, n == 0 ? 0 : 100);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(WaitFor([&] { return synth.received().size() == 3u * (round + 1); }));
     }
-    WaitFor([&] { return synth.received().size() == 60; });
     // Only what arrived at one frame is compared (a cycle may begin between
-    // two players' notes, and a long one holds one player's notes of several
-    // rounds), and most did.
+    // two players' notes), and most did.
     const auto& heard = synth.received();
     int together = 0;
     for (size_t i = 1; i < heard.size(); ++i) {

@@ -130,9 +130,14 @@ TEST_F(OverJack, ABacklogOnAnOutputArrivesWhole)
     JackPeer& synth = peer("synth", false, true);
     startRouter();
     SelectOutput(1, OutputOf(synth));
-    // Once the synth hears anything, the connection is in place.
-    ASSERT_TRUE(WaitFor([&] { return SendToOutput(1, 0x00003C80) && !synth.received().empty(); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Once the synth hears the latest of the note-offs sent, the connection
+    // is in place and none of them is still on its way.
+    bool primed = false;
+    for (uint8_t probe = 0; !primed && probe < 120; ++probe) {
+        SendToOutput(1, 0x80 | probe << 8);
+        primed = WaitFor([&] { return !synth.received().empty() && synth.received().back().bytes == Bytes{0x80, probe, 0}; }, 250);
+    }
+    ASSERT_TRUE(primed);
     synth.forget();
     std::vector<Bytes> sent;
     for (int i = 0; i < 2000; ++i) {
