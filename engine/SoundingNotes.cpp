@@ -167,18 +167,21 @@ constexpr uint32_t ReleaseBit(int input, int output)
     return 1u << ((input - 1) * 3 + output - 1);
 }
 
-// Releases handed to the capture thread, one ReleaseBit each. Where the
-// capture callbacks send, another input may strike a note on the output
-// while the main thread decides what to let go of there; decided at the
-// start of a cycle, between two cycles' messages, the record and what the
-// output carries agree.
+// Releases and pressure bends to centre, handed to the capture thread, one
+// ReleaseBit each. Where the capture callbacks send, another input may
+// strike a note or bend on the output while the main thread decides what to
+// let go of there; decided at the start of a cycle, between two cycles'
+// messages, the record and what the output carries agree.
 std::atomic<uint32_t> CycleReleases{0};
+std::atomic<uint32_t> CycleCentres{0};
 
-// Main thread: the releases of `bits`, input by input, output by output.
-// Those on an output the capture callbacks send to are made at the next
-// cycle's start, and waited for; what no cycle took (a stopped server runs
-// none, and then nothing else sends either) is made here.
-void ReleaseMany(uint32_t bits)
+// Main thread: `act(input, output, send)` for each route of `bits`, input by
+// input, output by output. Those on an output the capture callbacks send to
+// are made at the next cycle's start through `handover`, and waited for;
+// what no cycle took (a stopped server runs none, and then nothing else
+// sends either) is made here.
+template <typename Act>
+void AtNextCycle(std::atomic<uint32_t>& handover, uint32_t bits, Act act)
 {
     uint32_t handed = 0;
     if (SendingFromCapture()) {
@@ -190,16 +193,26 @@ void ReleaseMany(uint32_t bits)
         }
     }
     if (handed) {
-        CycleReleases.fetch_or(handed, std::memory_order_seq_cst);
+        handover.fetch_or(handed, std::memory_order_seq_cst);
         DeviceService->waitForCycle();
-        bits = (bits & ~handed) | (CycleReleases.fetch_and(~handed, std::memory_order_seq_cst) & handed);
+        bits = (bits & ~handed) | (handover.fetch_and(~handed, std::memory_order_seq_cst) & handed);
     }
     for (int input = 1; input <= 3; ++input) {
         for (int output = 1; output <= 3; ++output) {
             if (bits & ReleaseBit(input, output))
-                Release(input, output, [output](uint32_t message) { return SendToOutput(output, message); });
+                act(input, output, [output](uint32_t message) { return SendToOutput(output, message); });
         }
     }
+}
+
+void ReleaseMany(uint32_t bits)
+{
+    AtNextCycle(CycleReleases, bits, [](int input, int output, auto send) { Release(input, output, send); });
+}
+
+void CentreBendsOf(int input, int output, auto send)
+{
+    CentreBends(Table[input - 1][output - 1], HeldByOthers(input, output).bent, send);
 }
 
 }  // namespace
@@ -211,14 +224,17 @@ void ReleaseSounding(int input, int output)
 
 void ReleaseAtCycleStart(uintptr_t time)
 {
-    if (CycleReleases.load(Relaxed) == 0)
+    if (CycleReleases.load(Relaxed) == 0 && CycleCentres.load(Relaxed) == 0)
         return;
-    const uint32_t bits = CycleReleases.exchange(0, std::memory_order_seq_cst);
+    const uint32_t releases = CycleReleases.exchange(0, std::memory_order_seq_cst);
+    const uint32_t centres = CycleCentres.exchange(0, std::memory_order_seq_cst);
     for (int input = 1; input <= 3; ++input) {
         for (int output = 1; output <= 3; ++output) {
-            if (bits & ReleaseBit(input, output))
-                Release(input, output,
-                        [output, time](uint32_t message) { return SendFromCycle(output, message, time); });
+            auto send = [output, time](uint32_t message) { return SendFromCycle(output, message, time); };
+            if (releases & ReleaseBit(input, output))
+                Release(input, output, send);
+            else if (centres & ReleaseBit(input, output))
+                CentreBendsOf(input, output, send);
         }
     }
 }
@@ -236,10 +252,8 @@ void ReleaseInput(int input)
 
 void CentrePressureBends(int input)
 {
-    for (int output = 1; output <= 3; ++output) {
-        auto send = [output](uint32_t message) { return SendToOutput(output, message); };
-        CentreBends(Table[input - 1][output - 1], HeldByOthers(input, output).bent, send);
-    }
+    AtNextCycle(CycleCentres, ReleaseBit(input, 1) | ReleaseBit(input, 2) | ReleaseBit(input, 3),
+                [](int from, int output, auto send) { CentreBendsOf(from, output, send); });
 }
 
 void SetRouting(int input, int32_t routeMask, bool atToPb, bool chVoiceOnly)
@@ -267,6 +281,7 @@ void SetRouting(int input, int32_t routeMask, bool atToPb, bool chVoiceOnly)
 void ResetSoundingNotes()
 {
     CycleReleases.store(0);
+    CycleCentres.store(0);
     for (auto& row : Table) {
         for (Sounding& s : row) {
             for (auto& channel : s.notes) {

@@ -244,6 +244,27 @@ TEST_F(StuckNotes, ANoteStruckWhileACutRouteIsReleasedKeepsSounding)
               fake.sent(0));
 }
 
+// The same for a bend another input makes from pressure while pressure to
+// bend is turned off for the first: its bend is not centred under it.
+TEST_F(StuckNotes, ABendMadeWhilePressureBendsAreCentredStays)
+{
+    fake.sendFromCapture(true);
+    SelectInput(1, 1);
+    SelectInput(2, 2);
+    RoutingOptions.RouteMask[0] = 1;
+    RoutingOptions.RouteMask[1] = 1;
+    RoutingOptions.AtToPb[0] = RoutingOptions.AtToPb[1] = 1;
+    play(0, {Msg(0xD0, 100), Msg(0xD1, 100)});
+    const uint32_t othersBend = PressureToPitchBend(0xD1, 30);
+    fake.deliverWhenSent(0, Msg(0xE0, 0, 64), 1, Msg(0xD1, 30));
+    SetRouting(1, 1, false, false);
+    fake.waitDelivered();
+    SelectOutput(1, 0);
+    EXPECT_EQ((Messages{PressureToPitchBend(0xD0, 100), PressureToPitchBend(0xD1, 100), Msg(0xE0, 0, 64),
+                        Msg(0xE1, 0, 64), othersBend, Msg(0xE1, 0, 64)}),
+              fake.sent(0));
+}
+
 }  // namespace
 
 // The panic key: what the record holds goes first (a note still queued
