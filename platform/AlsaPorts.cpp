@@ -179,16 +179,30 @@ bool AlsaDeviceService::letQueueOut(AlsaPort& out)
     }
 }
 
+template <typename Done>
+void AlsaDeviceService::waitForPasses(Done done, bool wake)
+{
+    const auto deadline = Clock::now() + std::chrono::seconds(1);
+    m_passWaiters.fetch_add(1, std::memory_order_seq_cst);
+    while (!done()) {
+        if (wake)
+            wakeReader();
+        if (!m_passEnded.try_acquire_until(deadline))
+            break;
+    }
+    m_passWaiters.fetch_sub(1, std::memory_order_seq_cst);
+}
+
 // A pass that was running has ended once the flag is down or the count has
-// moved. The reader never blocks inside a pass; the deadline only guards
-// against a reader that is gone.
+// moved. The reader never blocks inside a pass.
 void AlsaDeviceService::waitForPass()
 {
     const uint64_t passes = m_passes.load(std::memory_order_seq_cst);
-    const auto deadline = Clock::now() + std::chrono::seconds(1);
-    while (m_inPass.load(std::memory_order_seq_cst) && m_passes.load(std::memory_order_seq_cst) == passes &&
-           Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    waitForPasses(
+        [&] {
+            return !m_inPass.load(std::memory_order_seq_cst) || m_passes.load(std::memory_order_seq_cst) != passes;
+        },
+        false);
 }
 
 // A pass that begins after the call: one already under way when it was
@@ -197,11 +211,7 @@ void AlsaDeviceService::waitForCycle()
 {
     const bool inPass = m_inPass.load(std::memory_order_seq_cst);
     const uint64_t target = m_passes.load(std::memory_order_seq_cst) + (inPass ? 2 : 1);
-    const auto deadline = Clock::now() + std::chrono::seconds(1);
-    while (m_passes.load(std::memory_order_seq_cst) < target && Clock::now() < deadline) {
-        wakeReader();
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
+    waitForPasses([&] { return m_passes.load(std::memory_order_seq_cst) >= target; }, true);
 }
 
 void AlsaDeviceService::wakeReader()

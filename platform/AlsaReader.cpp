@@ -58,6 +58,10 @@ void AlsaDeviceService::pass()
     flush();
     m_passes.fetch_add(1, std::memory_order_seq_cst);
     m_inPass.store(false, std::memory_order_seq_cst);
+    // After the count: a waiter counted before this load is woken, one
+    // counted after it sees the new count and does not sleep.
+    if (m_passWaiters.load(std::memory_order_seq_cst) > 0)
+        m_passEnded.release();
 }
 
 // Whole messages, in the order given; one the sequencer cannot take now

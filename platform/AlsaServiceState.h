@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <semaphore>
 #include <string>
 #include <thread>
 #include <vector>
@@ -136,6 +137,11 @@ private:
     MmResult queue(MidiHandle handle, const uint8_t* bytes, uint32_t size);
     bool letQueueOut(AlsaPort& out);
     void waitForPass();
+    // Sleeps until `done()` holds, woken at the end of each pass; with
+    // `wake`, asks the reader for one more pass each time. Gives up after a
+    // second, against a reader that is gone.
+    template <typename Done>
+    void waitForPasses(Done done, bool wake);
     void wakeReader();
 
     // AlsaReader.cpp, the reader thread.
@@ -178,6 +184,9 @@ private:
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_inPass{false};
     std::atomic<uint64_t> m_passes{0};
+    // Posted at a pass's end only while the main thread waits for one.
+    std::atomic<int> m_passWaiters{0};
+    std::counting_semaphore<> m_passEnded{0};
     // Events a subscriber could not take, this run.
     std::atomic<uint64_t> m_refused{0};
     // The engine's hooks: a pass is to the reader what a cycle is to JACK.
