@@ -1,0 +1,135 @@
+// The Windows program's engine over wine's own winmm, inside the guest
+// scripts/alsa-vm boots: wine reaches MIDI through the kernel's sequencer,
+// so its winmm lists the guest's virtual raw MIDI devices, whose files this
+// test writes and reads as Z:\dev\snd\midiC0Dn.
+
+#include "EngineFixture.h"
+#include "EngineReset.h"
+#include "GuestDevices.h"
+#include "MessagePath.h"
+#include "MidiPorts.h"
+#include "Patience.h"
+#include "RawMidiFile.h"
+#include "RoutingSettings.h"
+#include "SoundingNotes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <windows.h>
+
+namespace {
+
+std::vector<std::string> Notices;
+
+// What the main thread does on its wake-ups, as the windows would.
+bool Serve(const std::function<bool()>& done, int ms)
+{
+    return Poll(
+        [&] {
+            DrainEvents();
+            return done();
+        },
+        ms);
+}
+
+// Message lengths with their first and last bytes, for a failure's message.
+std::string Shape(const std::vector<Bytes>& messages)
+{
+    std::string shape;
+    char part[64];
+    for (const Bytes& m : messages) {
+        std::snprintf(part, sizeof part, " %zu:%02X..%02X", m.size(), m.front(), m.back());
+        shape += part;
+    }
+    return shape;
+}
+
+class OverWinmm : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetEngine();
+        SetWakeUpTarget(&wakeUps);
+        EngineHooks.ShowErrorNotice = [](const char* text, const char*) { Notices.push_back(text); };
+        EnumerateDevices();  // the system's own: winmm
+    }
+    void TearDown() override
+    {
+        CloseAllDevices();
+        ReleaseDeviceService();
+        FreeDeviceNames();
+        ResetEngine();
+    }
+
+    CountingWakeUp wakeUps;
+};
+
+TEST_F(OverWinmm, RoutesConvertsPassesADumpWholeAndReleasesWhatACutRouteLeaves)
+{
+    const int32_t keysIn = Selection(InDeviceNames, VirtualDevice(0));
+    ASSERT_NE(0, keysIn) << "winmm lists no virtual devices (run this through scripts/alsa-vm --wine): "
+                         << testing::PrintToString(InDeviceNames);
+    SelectInput(1, keysIn);
+    for (int n = 1; n <= 3; ++n)
+        SelectOutput(n, Selection(OutDeviceNames, VirtualDevice(n)));
+    ASSERT_EQ(keysIn, OpenSelection[InputPort(1)]);
+    for (int n = 1; n <= 3; ++n)
+        ASSERT_NE(0, OpenSelection[OutputPort(n)]) << "output " << n;
+    SetRouting(1, 0b011, true, false);
+
+    RawMidiFile keys(0), a(1), b(2), unrouted(3);
+    ASSERT_TRUE(keys.opened() && a.opened() && b.opened() && unrouted.opened());
+    ASSERT_TRUE(Prime(keys, {&a, &b}, Serve));
+
+    // Channel pressure leaves as a pitch bend.
+    keys.write({0x90, 60, 100, 0xD0, 0x40});
+    const std::vector<Bytes> played{{0x90, 60, 100}, {0xE0, 0x00, 0x60}};
+    EXPECT_TRUE(Serve([&] { return a.messages() == played && b.messages() == played; }, PatienceMs))
+        << a.messages().size() << " " << b.messages().size();
+
+    // Sent on in one event, which the far end's 4 KiB read buffer must take
+    // whole; it comes in in many.
+    Bytes dump{0xF0, 0x7D};
+    for (int i = 0; i < 4000; ++i)
+        dump.push_back(uint8_t(i * 7 % 128));
+    dump.push_back(0xF7);
+    keys.write(dump);
+    for (RawMidiFile* synth : {&a, &b}) {
+        EXPECT_TRUE(Serve([&] { return synth->messages().size() >= 3 && synth->messages()[2].back() == 0xF7; },
+                          PatienceMs));
+        const std::vector<Bytes> got = synth->messages();
+        ASSERT_GE(got.size(), 3u);
+        EXPECT_TRUE(dump == got[2]) << Shape(got);
+    }
+
+    // Cut from output 1 while the note sounds and the pitch is bent.
+    SetRouting(1, 0b010, true, false);
+    const auto centred = [](const std::vector<Bytes>& got) {
+        return std::find(got.begin(), got.end(), Bytes{0xE0, 0x00, 0x40}) != got.end();
+    };
+    EXPECT_TRUE(Serve([&] { return Sounding(a.messages()).empty() && centred(a.messages()); }, PatienceMs))
+        << "the cut left a note sounding or the pitch bent:" << Shape(a.messages());
+    keys.write({0x80, 60, 0});
+    EXPECT_TRUE(Serve([&] { return !b.messages().empty() && b.messages().back() == Bytes{0x80, 60, 0}; }, PatienceMs))
+        << Shape(b.messages());
+    const std::vector<Bytes> released = a.messages();
+    EXPECT_EQ(released, a.messages()) << "output 1 still gets what is played after its route was cut";
+    EXPECT_EQ(std::vector<Bytes>{}, unrouted.messages());
+    EXPECT_EQ(std::vector<std::string>{}, Notices);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    const int failed = RUN_ALL_TESTS();
+    std::fflush(stdout);
+    // Wine in the guest dies of a segmentation fault as any process that
+    // used its winmm ends, so CTest judges this run by its report, and the
+    // process ends without running the DLLs' detach code.
+    TerminateProcess(GetCurrentProcess(), failed);
+    return failed;
+}
