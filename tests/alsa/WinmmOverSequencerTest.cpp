@@ -66,7 +66,7 @@ protected:
     CountingWakeUp wakeUps;
 };
 
-TEST_F(OverWinmm, RoutesConvertsPassesADumpWholeAndReleasesWhatACutRouteLeaves)
+TEST_F(OverWinmm, RoutesConvertsPassesDumpsWholeAndReleasesWhatACutRouteLeaves)
 {
     const int32_t keysIn = Selection(InDeviceNames, VirtualDevice(0));
     ASSERT_NE(0, keysIn) << "winmm lists no virtual devices (run this through scripts/alsa-vm --wine): "
@@ -89,19 +89,24 @@ TEST_F(OverWinmm, RoutesConvertsPassesADumpWholeAndReleasesWhatACutRouteLeaves)
     EXPECT_TRUE(Serve([&] { return a.messages() == played && b.messages() == played; }, PatienceMs))
         << a.messages().size() << " " << b.messages().size();
 
-    // Sent on in one event, which the far end's 4 KiB read buffer must take
-    // whole; it comes in in many.
-    Bytes dump{0xF0, 0x7D};
-    for (int i = 0; i < 4000; ++i)
-        dump.push_back(uint8_t(i * 7 % 128));
-    dump.push_back(0xF7);
-    keys.write(dump);
-    for (RawMidiFile* synth : {&a, &b}) {
-        EXPECT_TRUE(Serve([&] { return synth->messages().size() >= 3 && synth->messages()[2].back() == 0xF7; },
-                          PatienceMs));
-        const std::vector<Bytes> got = synth->messages();
-        ASSERT_GE(got.size(), 3u);
-        EXPECT_TRUE(dump == got[2]) << Shape(got);
+    // More dumps than winmm has input buffers, so the buffers must go back
+    // to the driver; one at a time, each under 4 KiB, since the far end's
+    // read buffer takes a dump in one event or drops what does not fit.
+    constexpr size_t Dumps = 12;
+    for (size_t d = 0; d < Dumps; ++d) {
+        Bytes dump{0xF0, 0x7D, uint8_t(d)};
+        for (size_t i = 0; i < 3000; ++i)
+            dump.push_back(uint8_t((i * 7 + d) % 128));
+        dump.push_back(0xF7);
+        keys.write(dump);
+        for (RawMidiFile* synth : {&a, &b}) {
+            const size_t count = played.size() + d + 1;
+            Serve([&] { return synth->messages().size() >= count && synth->messages().back().back() == 0xF7; },
+                  PatienceMs);
+            const std::vector<Bytes> got = synth->messages();
+            ASSERT_EQ(count, got.size()) << "dump " << d << ":" << Shape(got);
+            ASSERT_TRUE(dump == got.back()) << "dump " << d << ":" << Shape(got);
+        }
     }
 
     // Cut from output 1 while the note sounds and the pitch is bent.
@@ -111,11 +116,11 @@ TEST_F(OverWinmm, RoutesConvertsPassesADumpWholeAndReleasesWhatACutRouteLeaves)
     };
     EXPECT_TRUE(Serve([&] { return Sounding(a.messages()).empty() && centred(a.messages()); }, PatienceMs))
         << "the cut left a note sounding or the pitch bent:" << Shape(a.messages());
-    keys.write({0x80, 60, 0});
-    EXPECT_TRUE(Serve([&] { return !b.messages().empty() && b.messages().back() == Bytes{0x80, 60, 0}; }, PatienceMs))
-        << Shape(b.messages());
-    const std::vector<Bytes> released = a.messages();
-    EXPECT_EQ(released, a.messages()) << "output 1 still gets what is played after its route was cut";
+    // What is played after the cut reaches output 2 only.
+    keys.write({0x91, 61, 90});
+    EXPECT_TRUE(Serve([&] { return b.messages().back() == Bytes{0x91, 61, 90}; }, PatienceMs)) << Shape(b.messages());
+    const std::vector<Bytes> cut = a.messages();
+    EXPECT_EQ(cut.end(), std::find(cut.begin(), cut.end(), Bytes{0x91, 61, 90})) << "output 1 still gets input 1";
     EXPECT_EQ(std::vector<Bytes>{}, unrouted.messages());
     EXPECT_EQ(std::vector<std::string>{}, Notices);
 }
