@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <windows.h>
 
 namespace {
 
@@ -126,15 +125,3 @@ TEST_F(OverWinmm, RoutesConvertsPassesDumpsWholeAndReleasesWhatACutRouteLeaves)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    testing::InitGoogleTest(&argc, argv);
-    const int failed = RUN_ALL_TESTS();
-    std::fflush(stdout);
-    // Wine in the guest dies of a segmentation fault as any process that
-    // used its winmm ends, so CTest judges this run by its report, and the
-    // process ends without running the DLLs' detach code.
-    TerminateProcess(GetCurrentProcess(), failed);
-    return failed;
-}
