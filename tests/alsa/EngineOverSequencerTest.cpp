@@ -42,21 +42,6 @@ bool Serve(const std::function<bool()>& done, int ms)
         ms);
 }
 
-// The notes a stream leaves sounding, by channel and key.
-std::set<int> Sounding(const std::vector<Bytes>& messages)
-{
-    std::set<int> sounding;
-    for (const Bytes& m : messages) {
-        if (m.size() != 3)
-            continue;
-        if ((m[0] & 0xF0) == 0x90 && m[2] != 0)
-            sounding.insert((m[0] & 0x0F) << 7 | m[1]);
-        else if ((m[0] & 0xF0) == 0x80 || (m[0] & 0xF0) == 0x90)
-            sounding.erase((m[0] & 0x0F) << 7 | m[1]);
-    }
-    return sounding;
-}
-
 // Unbinding the driver is how a hot-plugged card goes (modprobe -r refuses
 // while a port of it is subscribed).
 bool PlugVirtualDevices(bool in)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Patience.h"
 #include "RoutingSettings.h"
 
 #include <filesystem>
@@ -7,9 +8,6 @@
 #include <string>
 #include <sys/types.h>
 #include <vector>
-
-// Waits until `done` holds, checking every 10 ms; false after `ms`.
-bool Poll(const std::function<bool()>& done, int ms);
 
 std::string ReadText(const std::filesystem::path& file);
 

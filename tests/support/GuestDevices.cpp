@@ -4,7 +4,11 @@
 
 std::string VirtualDevice(int n)
 {
+#ifdef _WIN32
+    return "VirMIDI 0-" + std::to_string(n);  // as wine's winmm names it
+#else
     return "Virtual Raw MIDI 0-" + std::to_string(n) + ":";
+#endif
 }
 
 int32_t Selection(const std::vector<std::string>& names, const std::string& start)
@@ -35,4 +39,18 @@ bool Prime(RawMidiFile& keys, std::initializer_list<MidiListener*> listeners, co
     for (MidiListener* listener : listeners)
         listener->forget();
     return reached && settled;
+}
+
+std::set<int> Sounding(const std::vector<Bytes>& messages)
+{
+    std::set<int> sounding;
+    for (const Bytes& m : messages) {
+        if (m.size() != 3)
+            continue;
+        if ((m[0] & 0xF0) == 0x90 && m[2] != 0)
+            sounding.insert((m[0] & 0x0F) << 7 | m[1]);
+        else if ((m[0] & 0xF0) == 0x80 || (m[0] & 0xF0) == 0x90)
+            sounding.erase((m[0] & 0x0F) << 7 | m[1]);
+    }
+    return sounding;
 }

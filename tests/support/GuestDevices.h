@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <initializer_list>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,3 +23,6 @@ using WaitFunction = std::function<bool(const std::function<bool()>&, int)>;
 // into `keys` until every listener hears one, then a last one all of them
 // must hear last, and forgets them all.
 bool Prime(RawMidiFile& keys, std::initializer_list<MidiListener*> listeners, const WaitFunction& wait);
+
+// The notes a stream leaves sounding, by channel and key.
+std::set<int> Sounding(const std::vector<Bytes>& messages);

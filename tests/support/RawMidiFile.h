@@ -3,6 +3,7 @@
 #include "MidiListener.h"
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@
 // bytes written to it come out of the device's sequencer client as events,
 // and events sent to that client can be read from it as bytes. A thread of
 // its own reads, so a long dump never overflows the kernel's small buffer.
+// A Windows program under wine reaches the same file as Z:\dev\snd\midiC0Dn.
 class RawMidiFile final : public MidiListener {
 public:
     explicit RawMidiFile(int device);
@@ -18,7 +20,7 @@ public:
     RawMidiFile(const RawMidiFile&) = delete;
     RawMidiFile& operator=(const RawMidiFile&) = delete;
 
-    bool opened() const { return m_fd >= 0; }
+    bool opened() const { return m_file != -1; }
     bool write(const Bytes& bytes);
     std::vector<Bytes> messages() override;
     void forget() override;
@@ -26,7 +28,7 @@ public:
 private:
     void read();
 
-    int m_fd = -1;
+    intptr_t m_file = -1;  // a descriptor, or a HANDLE on Windows
     std::mutex m_lock;
     Bytes m_received;
     std::atomic<bool> m_stop{false};

@@ -1,9 +1,7 @@
-#include "RawMidiFile.h"
+#include "MidiListener.h"
 
+#include <cstddef>
 #include <cstdint>
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
 
 namespace {
 
@@ -42,53 +40,4 @@ std::vector<Bytes> SplitMessages(const Bytes& stream)
         }
     }
     return messages;
-}
-
-RawMidiFile::RawMidiFile(int device)
-{
-    const std::string path = "/dev/snd/midiC0D" + std::to_string(device);
-    m_fd = ::open(path.c_str(), O_RDWR);
-    if (m_fd >= 0)
-        m_reader = std::thread([this] { read(); });
-}
-
-RawMidiFile::~RawMidiFile()
-{
-    m_stop = true;
-    if (m_reader.joinable())
-        m_reader.join();
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-bool RawMidiFile::write(const Bytes& bytes)
-{
-    return ::write(m_fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-}
-
-std::vector<Bytes> RawMidiFile::messages()
-{
-    std::lock_guard lock(m_lock);
-    return SplitMessages(m_received);
-}
-
-void RawMidiFile::forget()
-{
-    std::lock_guard lock(m_lock);
-    m_received.clear();
-}
-
-void RawMidiFile::read()
-{
-    uint8_t buffer[4096];
-    pollfd file{m_fd, POLLIN, 0};
-    while (!m_stop) {
-        if (::poll(&file, 1, 50) <= 0)
-            continue;
-        const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
-        if (got <= 0)
-            return;  // the device went away
-        std::lock_guard lock(m_lock);
-        m_received.insert(m_received.end(), buffer, buffer + got);
-    }
 }
