@@ -21,8 +21,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sched.h>
 #include <set>
 #include <thread>
 #include <unistd.h>
@@ -40,6 +42,18 @@ bool Serve(const std::function<bool()>& done, int ms)
             return done();
         },
         ms);
+}
+
+// The threads of this process that run real-time (the guest runs as root,
+// which may).
+int RealtimeThreads()
+{
+    int count = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        const int policy = sched_getscheduler(std::stoi(task.path().filename().string()));
+        count += policy >= 0 && (policy & ~SCHED_RESET_ON_FORK) == SCHED_FIFO;
+    }
+    return count;
 }
 
 // Unbinding the driver is how a hot-plugged card goes (modprobe -r refuses
@@ -92,6 +106,7 @@ TEST_F(OverSequencer, RoutesWithTheMainThreadHeldCutsARouteCleanlyAndFollowsADev
     ASSERT_EQ(keysIn, OpenSelection[InputPort(1)]);
     ASSERT_EQ(synthB, OpenSelection[OutputPort(2)]);
     SetRouting(1, 0b011, false, false);
+    EXPECT_EQ(1, RealtimeThreads()) << "the reader runs without real-time priority";
     {
         RawMidiFile keys(0), a(1), b(2);
         ASSERT_TRUE(Prime(keys, {&a, &b}, Serve));
