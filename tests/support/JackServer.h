@@ -29,7 +29,7 @@ public:
     // of MIDI: jackd goes on without a late client, and PipeWire's timer
     // starts cycles over an unfinished one when it catches up. Forgiving,
     // jackd waits for every client (-S), and PipeWire runs a quantum of at
-    // least 2048 frames (43 ms), which outlasts such stalls; so a message the
+    // least 4096 frames (85 ms), which outlasts such stalls; so a message the
     // test misses was lost by the program, not by the server.
     enum class Pacing { Forgiving, AsConfigured };
     explicit JackServer(int period = 256, bool realtime = false, Start start = Start::Now,
