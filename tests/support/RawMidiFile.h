@@ -22,8 +22,16 @@ public:
 
     bool opened() const { return m_file != -1; }
     bool write(const Bytes& bytes);
-    std::vector<Bytes> messages() override;
-    void forget() override;
+    std::vector<Bytes> messages() override
+    {
+        std::lock_guard lock(m_lock);
+        return SplitMessages(m_received);
+    }
+    void forget() override
+    {
+        std::lock_guard lock(m_lock);
+        m_received.clear();
+    }
 
 private:
     void read();

@@ -26,18 +26,6 @@ bool RawMidiFile::write(const Bytes& bytes)
     return ::write(int(m_file), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
-std::vector<Bytes> RawMidiFile::messages()
-{
-    std::lock_guard lock(m_lock);
-    return SplitMessages(m_received);
-}
-
-void RawMidiFile::forget()
-{
-    std::lock_guard lock(m_lock);
-    m_received.clear();
-}
-
 void RawMidiFile::read()
 {
     uint8_t buffer[4096];

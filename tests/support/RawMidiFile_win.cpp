@@ -43,18 +43,6 @@ bool RawMidiFile::write(const Bytes& bytes)
     return ok && written == bytes.size();
 }
 
-std::vector<Bytes> RawMidiFile::messages()
-{
-    std::lock_guard lock(m_lock);
-    return SplitMessages(m_received);
-}
-
-void RawMidiFile::forget()
-{
-    std::lock_guard lock(m_lock);
-    m_received.clear();
-}
-
 void RawMidiFile::read()
 {
     const HANDLE file = Handle(m_file);
