@@ -4,7 +4,6 @@
 #include "LampShape.h"
 #include "LostMessages.h"
 #include "MessagePath.h"
-#include "Panic.h"
 #include "Pictures.h"
 #include "RoutingDisplay.h"
 #include "SetupForm.h"
@@ -198,12 +197,11 @@ void TMainForm::RefreshRoutingDisplay()
 
 void TMainForm::FormKeyDown(int key)
 {
-    if (key == VirtualKeyEscape)
+    const KeyAction action = MainWindowKey(key);
+    if (action == KeyAction::Close)
         close();
-    else if (key == VirtualKeyF2 && OpenSetupDialog)
+    else if (action == KeyAction::OpenSetup && OpenSetupDialog)
         OpenSetupDialog(this);
-    else if (key == VirtualKeyF9)
-        SendPanic();
 }
 
 void TMainForm::TimerTimer()

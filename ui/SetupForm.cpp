@@ -6,7 +6,6 @@
 #include "MiddleCut.h"
 #include "Notices.h"
 #include "OptionsFile.h"
-#include "Panic.h"
 #include "RoutingDisplay.h"
 #include "RoutingSettings.h"
 #include "SoundingNotes.h"
@@ -269,10 +268,8 @@ void TSetupForm::Button1Click()
 
 void TSetupForm::FormKeyDown(int key)
 {
-    if (key == VirtualKeyEscape || key == VirtualKeyF2)
+    if (SetupDialogKey(key) == KeyAction::Close)
         done(QDialog::Accepted);
-    else if (key == VirtualKeyF9)
-        SendPanic();
 }
 
 bool TSetupForm::eventFilter(QObject* watched, QEvent* event)

@@ -1,13 +1,10 @@
 #pragma once
 
+#include "WindowKeys.h"
+
 #include <QKeyEvent>
 
-// The windows act on the keys' virtual key codes alone, whatever the
-// modifiers: 27 for Esc, 113 for F2, 120 for F9, 0 for the keys they do
-// not use.
-inline constexpr int VirtualKeyEscape = 27;
-inline constexpr int VirtualKeyF2 = 113;
-inline constexpr int VirtualKeyF9 = 120;
+// A Qt key as the windows' virtual key code, 0 for the keys they do not use.
 
 inline int VirtualKeyCode(const QKeyEvent* event)
 {

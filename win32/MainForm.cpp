@@ -1,8 +1,8 @@
 #include "EngineHooks.h"
 #include "LostMessages.h"
 #include "MessagePath.h"
-#include "Panic.h"
 #include "RoutingDisplay.h"
+#include "WindowKeys.h"
 
 #include "Controls.h"
 #include "MainForm.h"
@@ -116,7 +116,7 @@ void LampHook(int port, bool lit)
 
 bool PreviewMainKey(int key)
 {
-    if (key != VK_ESCAPE && key != VK_F2 && key != VK_F9)
+    if (!IsWindowKey(key))
         return false;
     if (MainForm)
         MainForm->FormKeyDown(key);
@@ -188,12 +188,11 @@ void TMainForm::RefreshRoutingDisplay()
 
 void TMainForm::FormKeyDown(int key)
 {
-    if (key == VK_ESCAPE)
+    const KeyAction action = MainWindowKey(key);
+    if (action == KeyAction::Close)
         SendMessageW(m_window, WM_CLOSE, 0, 0);
-    else if (key == VK_F2)
+    else if (action == KeyAction::OpenSetup)
         ShowSetupDialog(this);
-    else if (key == VK_F9)
-        SendPanic();
 }
 
 void TMainForm::TimerTimer()

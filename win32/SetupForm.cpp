@@ -1,7 +1,7 @@
 #include "DeviceLists.h"
 #include "OptionsFile.h"
-#include "Panic.h"
 #include "RoutingDisplay.h"
+#include "WindowKeys.h"
 
 #include "Controls.h"
 #include "MainForm.h"
@@ -35,7 +35,7 @@ Box In(POINT group, Box box)
 
 bool PreviewDialogKey(int key)
 {
-    if (key != VK_ESCAPE && key != VK_F2 && key != VK_F9)
+    if (!IsWindowKey(key))
         return false;
     if (SetupForm)
         SetupForm->FormKeyDown(key);
@@ -171,10 +171,8 @@ void TSetupForm::Button1Click()
 
 void TSetupForm::FormKeyDown(int key)
 {
-    if (key == VK_ESCAPE || key == VK_F2)
+    if (SetupDialogKey(key) == KeyAction::Close)
         m_done = true;
-    else if (key == VK_F9)
-        SendPanic();
 }
 
 void TSetupForm::showModal()
