@@ -95,12 +95,16 @@ template <typename Done>
 bool WinmmRoutingThread::waitUntil(Done&& done)
 {
     const auto deadline = std::chrono::steady_clock::now() + Patience;
-    m_waiters.fetch_add(1);
-    bool held = true;
-    while (held && !done())
-        held = m_passEnded.try_acquire_until(deadline);
-    m_waiters.fetch_sub(1);
-    return held || done();
+    for (int spins = 0; !done(); ++spins) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        // A pass is short: spin a little, then let the thread have the core.
+        if (spins < 100)
+            std::this_thread::yield();
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 bool WinmmRoutingThread::waitForPass()
@@ -170,10 +174,6 @@ void WinmmRoutingThread::pass()
     if (auto* const atEnd = m_atEnd.load())
         atEnd();
     m_ended.store(number);
-    // After the count: a waiter counted before this load is woken, one
-    // counted after it sees the new count and does not sleep.
-    if (m_waiters.load() > 0)
-        m_passEnded.release();
 }
 
 bool WinmmRoutingThread::pending() const

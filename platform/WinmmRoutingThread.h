@@ -5,7 +5,6 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <semaphore>
 #include <thread>
 
 class WinmmInputBuffers;
@@ -126,9 +125,6 @@ private:
     // Passes begun and ended; a pass is in progress while they differ.
     std::atomic<uint64_t> m_begun{0};
     std::atomic<uint64_t> m_ended{0};
-    // Posted at a pass's end only while the main thread waits for one.
-    std::atomic<int> m_waiters{0};
-    std::counting_semaphore<> m_passEnded{0};
     std::atomic<bool> m_stopping{false};
     std::atomic<uint64_t> m_dropped{0};
     std::atomic<void (*)(uintptr_t)> m_atStart{nullptr};
