@@ -165,9 +165,13 @@ void JackDeviceService::receiveInputs(jack_nframes_t frames)
         jack_port_t* port = in.port.load(std::memory_order_seq_cst);
         if (!port || !in.started.load(std::memory_order_acquire))
             continue;
+        // As for outputs: PipeWire gives no buffer for a port it is removing.
+        void* buffer = jack_port_get_buffer(port, frames);
+        if (!buffer)
+            continue;
         Source& source = sources[used];
-        source = Source{&in, jack_port_get_buffer(port, frames), 0, 0, {}};
-        source.count = jack_midi_get_event_count(source.buffer);
+        source = Source{&in, buffer, 0, 0, {}};
+        source.count = jack_midi_get_event_count(buffer);
         if (readNext(source))
             ++used;
     }
