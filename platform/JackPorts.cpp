@@ -173,6 +173,16 @@ void JackDeviceService::waitOutOfCycle()
         Clock::now() + std::chrono::seconds(1), true);
 }
 
+// No cycle at all for this long is a stall. A machine busy with other work
+// held a server without realtime back for more than 4 periods and 100 ms,
+// and a close then failed, or a release handed to the cycle was made from
+// the main thread, while the server was only late.
+Clock::duration JackDeviceService::stallPatience() const
+{
+    const double period = double(jack_get_buffer_size(m_client)) / std::max(1u, jack_get_sample_rate(m_client));
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::max(4 * period + 0.1, 1.0)));
+}
+
 void JackDeviceService::waitForCycle()
 {
     if (!m_client || gone())
@@ -182,9 +192,8 @@ void JackDeviceService::waitForCycle()
     // counted by then.
     const bool inCycle = m_inCycle.load(std::memory_order_seq_cst);
     const uint64_t until = m_cycles.load(std::memory_order_seq_cst) + (inCycle ? 2 : 1);
-    const double period = double(jack_get_buffer_size(m_client)) / std::max(1u, jack_get_sample_rate(m_client));
-    const auto patience = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(4 * period + 0.1));
-    sleepAcrossCycles([&] { return m_cycles.load(std::memory_order_seq_cst) < until; }, Clock::now() + patience, false);
+    sleepAcrossCycles([&] { return m_cycles.load(std::memory_order_seq_cst) < until; }, Clock::now() + stallPatience(),
+                      false);
 }
 
 void JackDeviceService::waitForCapture()
@@ -202,12 +211,7 @@ bool JackDeviceService::letQueueOut(JackPort& out)
 {
     if (!m_client || gone() || !out.port.load(std::memory_order_relaxed))
         return true;
-    const double period = double(jack_get_buffer_size(m_client)) / std::max(1u, jack_get_sample_rate(m_client));
-    // No cycle at all for this long is a stall. A machine busy with other
-    // work held a server without realtime back for more than 4 periods and
-    // 100 ms, and a close then failed while the server was only late.
-    const auto patience =
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::max(4 * period + 0.1, 1.0)));
+    const auto patience = stallPatience();
     constexpr uint64_t StallCycles = 4;
     const auto waiting = [&out] { return jack_ringbuffer_read_space(out.outgoing) + jack_ringbuffer_read_space(out.held); };
     size_t queued = waiting();

@@ -179,6 +179,7 @@ private:
     MmResult open(MidiHandle* slot, bool input, uint32_t device, MidiInProc callback, uintptr_t instance);
     MmResult close(JackPort* record, bool input);
     bool letQueueOut(JackPort& out);
+    Clock::duration stallPatience() const;
     bool gone() const { return m_serverGone.load(std::memory_order_acquire); }
 
     // The watcher thread: looks for a server again once the one we had has
