@@ -167,6 +167,17 @@ constexpr uint32_t ReleaseBit(int input, int output)
     return 1u << ((input - 1) * 3 + output - 1);
 }
 
+// Every route into output k, and every route out of input n.
+constexpr uint32_t RoutesTo(int output)
+{
+    return ReleaseBit(1, output) | ReleaseBit(2, output) | ReleaseBit(3, output);
+}
+
+constexpr uint32_t RoutesFrom(int input)
+{
+    return ReleaseBit(input, 1) | ReleaseBit(input, 2) | ReleaseBit(input, 3);
+}
+
 // Releases and pressure bends to centre, handed to the capture thread, one
 // ReleaseBit each. Where the capture callbacks send, another input may
 // strike a note or bend on the output while the main thread decides what to
@@ -186,10 +197,8 @@ void AtNextCycle(std::atomic<uint32_t>& handover, uint32_t bits, Act act)
     uint32_t handed = 0;
     if (SendingFromCapture()) {
         for (int output = 1; output <= 3; ++output) {
-            if (!CaptureOutputs[output - 1].load())
-                continue;
-            for (int input = 1; input <= 3; ++input)
-                handed |= bits & ReleaseBit(input, output);
+            if (CaptureOutputs[output - 1].load())
+                handed |= bits & RoutesTo(output);
         }
     }
     if (handed) {
@@ -242,17 +251,17 @@ void ReleaseAtCycleStart(uintptr_t time)
 void ReleaseOutput(int output)
 {
     // One input after another: what two inputs share goes out with the last.
-    ReleaseMany(ReleaseBit(1, output) | ReleaseBit(2, output) | ReleaseBit(3, output));
+    ReleaseMany(RoutesTo(output));
 }
 
 void ReleaseInput(int input)
 {
-    ReleaseMany(ReleaseBit(input, 1) | ReleaseBit(input, 2) | ReleaseBit(input, 3));
+    ReleaseMany(RoutesFrom(input));
 }
 
 void CentrePressureBends(int input)
 {
-    AtNextCycle(CycleCentres, ReleaseBit(input, 1) | ReleaseBit(input, 2) | ReleaseBit(input, 3),
+    AtNextCycle(CycleCentres, RoutesFrom(input),
                 [](int from, int output, auto send) { CentreBendsOf(from, output, send); });
 }
 
